@@ -1,0 +1,21 @@
+// Linear equation solver for the harmonic-response system.
+#pragma once
+
+#include <cstdint>
+
+// Factors A (N x N, column-major) in place, without exchanges, into the
+// stored form: L below the diagonal, pivot minus one on it, the negated
+// strict upper part of the inverse of U above it.  When a pivot fails the
+// test (|d| < 1e-20, not a number, or d - 1 rounding back to -1) the
+// factoring stops there: DFAIL receives that pivot and IFAIL its position
+// 1..N; IFAIL is 0 when every pivot passed.
+void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL);
+
+// Turns the right-hand side V (N) into the solution, in place, with the
+// form left by a successful DECOMP.
+void SOLVE(const double* A, const int32_t& N, double* V);
+
+// Solves A V = right-hand side by elimination with row exchanges (partial
+// pivoting); A is destroyed.  ISING is 1 when a column has no usable pivot
+// (largest magnitude below 1e-20, or not a number), 0 otherwise.
+void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING);

@@ -1,0 +1,57 @@
+// Format specifications: parsed once from their own text into a flat
+// program of operations, and cached by that text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace textio {
+
+struct FormatOp {
+    enum Kind : uint8_t {
+        literal,      // text = the characters
+        skip,         // nX: n = count
+        slash,        // /
+        int_edit,     // Iw: w
+        exp_edit,     // Ew.d: w, d
+        char_edit,    // Aw: w (0 when no width is written: the variable's length)
+        group_begin,  // n = repeat count, jump = index of the matching group_end
+        group_end,    // jump = index of the matching group_begin
+        finish,       // the final closing parenthesis
+    };
+    Kind kind = finish;
+    int32_t n = 0;
+    int32_t w = 0;
+    int32_t d = 0;
+    int32_t jump = 0;
+    std::string text;
+
+    static FormatOp of(Kind k) {
+        FormatOp op;
+        op.kind = k;
+        return op;
+    }
+    bool is_data() const { return kind == int_edit || kind == exp_edit || kind == char_edit; }
+};
+
+struct FormatProgram {
+    std::vector<FormatOp> ops;  // ends with exactly one finish
+    int32_t reversion = 0;      // where scanning continues after the final ')'
+    std::string error;          // non-empty when the text cannot be read
+};
+
+// Groups may nest this deep inside the outer parentheses.
+inline constexpr int kMaxGroupDepth = 16;
+
+FormatProgram parse_format(std::string_view text);
+
+// The parsed program of a specification text, parsed on its first use.
+const FormatProgram& cached_format(std::string_view text);
+
+// A compact text of a program, e.g. "(2X,'AB',I3,10(2X,E12.6))" ->
+// "X2 'AB' I3 10[X2 E12.6] rev=3".
+std::string describe(const FormatProgram& program);
+
+}  // namespace textio

@@ -1,1 +1,257 @@
-// (being written)
+#include "textio/io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "textio/edit.h"
+#include "textio/format.h"
+#include "textio/runtime.h"
+#include "textio/scan.h"
+
+namespace textio {
+namespace {
+
+// Walks a format program as a statement performs it: groups repeated by
+// their counts, and the reversion at the final parenthesis.
+class Walker {
+public:
+    explicit Walker(const FormatProgram& p) : p_(p) {}
+
+    // The next operation in performing order.  At the final parenthesis the
+    // caller decides: stop, or revert().
+    const FormatOp& next() {
+        for (;;) {
+            const FormatOp& op = p_.ops[pc_];
+            if (op.kind == FormatOp::group_begin) {
+                stack_[depth_++] = op.n;
+                ++pc_;
+                continue;
+            }
+            if (op.kind == FormatOp::group_end) {
+                if (--stack_[depth_ - 1] > 0) {
+                    pc_ = op.jump + 1;
+                } else {
+                    --depth_;
+                    ++pc_;
+                }
+                continue;
+            }
+            if (op.kind != FormatOp::finish) ++pc_;
+            if (op.is_data()) data_since_reversion_ = true;
+            return op;
+        }
+    }
+
+    // Continues at the reversion point; false when the part reverted to
+    // holds no data descriptor (the statement would never end).
+    bool revert() {
+        if (reverted_ && !data_since_reversion_) return false;
+        reverted_ = true;
+        data_since_reversion_ = false;
+        pc_ = p_.reversion;
+        depth_ = 0;
+        return true;
+    }
+
+private:
+    const FormatProgram& p_;
+    int32_t pc_ = 0;
+    int32_t stack_[kMaxGroupDepth + 1] = {};
+    int depth_ = 0;
+    bool reverted_ = false;
+    bool data_since_reversion_ = false;
+};
+
+const FormatProgram& program_for(int unit, std::string_view fmt, IoOp op) {
+    const FormatProgram& p = cached_format(fmt);
+    if (!p.error.empty()) io_error(IoError::bad_format, op, unit_name(unit), p.error);
+    return p;
+}
+
+[[noreturn]] void no_end(int unit, IoOp op) {
+    io_error(IoError::bad_format, op, unit_name(unit), "format has no edit descriptor for the items left");
+}
+
+[[noreturn]] void wrong_kind(int unit, IoOp op, const FormatOp& d) {
+    const char* what = d.kind == FormatOp::int_edit ? "I" : d.kind == FormatOp::exp_edit ? "E" : "A";
+    io_error(IoError::wrong_item_kind, op, unit_name(unit),
+             std::string("item of the wrong kind for the ") + what + " edit descriptor");
+}
+
+// Where the message about an input value says it stood.
+std::string where(int unit) {
+    long line = line_number(unit);
+    return line > 0 ? " in line " + std::to_string(line) : std::string();
+}
+
+std::string excerpt(std::string_view s) {
+    constexpr std::size_t kShow = 40;
+    std::string out = "'";
+    out.append(s.substr(0, kShow));
+    if (s.size() > kShow) out += "...";
+    return out + "'";
+}
+
+[[noreturn]] void scan_failed(int unit, ScanError e, std::string_view text) {
+    IoError code = IoError::bad_real;
+    const char* what = "invalid real number";
+    switch (e) {
+    case ScanError::bad_integer: code = IoError::bad_integer; what = "invalid integer"; break;
+    case ScanError::integer_range: code = IoError::integer_range; what = "integer out of range"; break;
+    case ScanError::bad_real: code = IoError::bad_real; what = "invalid real number"; break;
+    case ScanError::real_range: code = IoError::real_range; what = "real number out of range"; break;
+    case ScanError::zero_repeat: code = IoError::zero_repeat; what = "repeat count of zero"; break;
+    case ScanError::repeat_range: code = IoError::repeat_range; what = "repeat count too large"; break;
+    case ScanError::string_value: code = IoError::string_value; what = "character string where a number is expected"; break;
+    case ScanError::pair_value: code = IoError::pair_value; what = "pair of values where a number is expected"; break;
+    case ScanError::none: break;
+    }
+    std::string msg = what;
+    if (!text.empty()) msg += " " + excerpt(text);
+    io_error(code, IoOp::read, unit_name(unit), msg + where(unit));
+}
+
+}  // namespace
+
+void write_fmt(int unit, std::string_view fmt, const Out* items, std::size_t count) {
+    const FormatProgram& p = program_for(unit, fmt, IoOp::write);
+    static std::string rec;
+    rec.clear();
+    std::size_t pending = 0;  // blanks of nX not yet materialised
+    std::size_t next = 0;
+    Walker walk(p);
+    auto deliver = [&] {
+        put_record(unit, rec);
+        rec.clear();
+        pending = 0;
+    };
+    for (;;) {
+        const FormatOp& op = walk.next();
+        switch (op.kind) {
+        case FormatOp::literal:
+            rec.append(pending, ' ');
+            pending = 0;
+            rec += op.text;
+            continue;
+        case FormatOp::skip: pending += static_cast<std::size_t>(op.n); continue;
+        case FormatOp::slash: deliver(); continue;
+        case FormatOp::finish:
+            if (next == count) break;
+            deliver();
+            if (!walk.revert()) no_end(unit, IoOp::write);
+            continue;
+        default: {
+            if (next == count) break;
+            const Out& item = items[next++];
+            rec.append(pending, ' ');
+            pending = 0;
+            if (op.kind == FormatOp::int_edit && item.kind == Out::integer)
+                edit_int(rec, item.i, op.w);
+            else if (op.kind == FormatOp::exp_edit && item.kind == Out::real && op.d >= 1)
+                edit_exp(rec, item.r, op.w, op.d);
+            else
+                wrong_kind(unit, IoOp::write, op);
+            continue;
+        }
+        }
+        break;
+    }
+    deliver();
+}
+
+void read_fmt(int unit, std::string_view fmt, const In* items, std::size_t count) {
+    const FormatProgram& p = program_for(unit, fmt, IoOp::read);
+    std::string_view line = get_line(unit);
+    std::size_t pos = 0;
+    std::size_t next = 0;
+    Walker walk(p);
+    for (;;) {
+        const FormatOp& op = walk.next();
+        switch (op.kind) {
+        case FormatOp::literal:
+            io_error(IoError::bad_format, IoOp::read, unit_name(unit), "literal in an input format");
+        case FormatOp::skip:
+            pos = std::min(line.size(), pos + static_cast<std::size_t>(op.n));
+            continue;
+        case FormatOp::slash:
+            line = get_line(unit);
+            pos = 0;
+            continue;
+        case FormatOp::finish:
+            if (next == count) break;
+            if (!walk.revert()) no_end(unit, IoOp::read);
+            line = get_line(unit);
+            pos = 0;
+            continue;
+        default: {
+            if (next == count) break;
+            const In& item = items[next++];
+            if (op.kind == FormatOp::char_edit && item.kind == In::chars) {
+                std::size_t len = static_cast<std::size_t>(item.len);
+                std::size_t w = op.w == 0 ? len : static_cast<std::size_t>(op.w);
+                if (w > len) pos = std::min(line.size(), pos + (w - len));
+                std::size_t take = std::min({w, len, line.size() - pos});
+                char* dst = static_cast<char*>(item.p);
+                std::memcpy(dst, line.data() + pos, take);
+                std::memset(dst + take, ' ', len - take);
+                pos += take;
+            } else if (op.kind == FormatOp::exp_edit && item.kind == In::real) {
+                std::size_t start = pos;
+                RealScan r = read_e_field(line, pos, op.w, op.d);
+                if (r.error != ScanError::none) scan_failed(unit, r.error, line.substr(start, pos - start));
+                *static_cast<double*>(item.p) = r.value;
+            } else if (op.kind == FormatOp::int_edit && item.kind == In::integer) {
+                std::size_t start = pos;
+                IntScan r = read_i_field(line, pos, op.w);
+                if (r.error != ScanError::none) scan_failed(unit, r.error, line.substr(start, pos - start));
+                *static_cast<int32_t*>(item.p) = r.value;
+            } else {
+                wrong_kind(unit, IoOp::read, op);
+            }
+            continue;
+        }
+        }
+        break;
+    }
+    // The rest of the last line is discarded: the next statement starts on a new line.
+}
+
+void read_free(int unit, const In* items, std::size_t count) {
+    FreeTokenizer tok;
+    tok.start_statement();
+    tok.start_line(get_line(unit));
+    std::size_t next = 0;
+    while (next < count) {
+        FreeToken t = tok.next();
+        switch (t.kind) {
+        case FreeToken::end_of_line: tok.start_line(get_line(unit)); continue;
+        case FreeToken::slash: next = count; continue;
+        case FreeToken::error: scan_failed(unit, t.fault, t.text);
+        case FreeToken::null: {
+            std::size_t r = static_cast<std::size_t>(t.repeat);
+            next = r >= count - next ? count : next + r;
+            continue;
+        }
+        case FreeToken::value:
+            for (int32_t copy = 0; copy < t.repeat && next < count; ++copy) {
+                const In& item = items[next++];
+                if (item.kind == In::integer) {
+                    IntScan r = scan_int(t.text);
+                    if (r.error != ScanError::none) scan_failed(unit, r.error, t.text);
+                    *static_cast<int32_t*>(item.p) = r.value;
+                } else if (item.kind == In::real) {
+                    RealScan r = scan_real(t.text);
+                    if (r.error != ScanError::none) scan_failed(unit, r.error, t.text);
+                    *static_cast<double*>(item.p) = r.value;
+                } else {
+                    io_error(IoError::wrong_item_kind, IoOp::read, unit_name(unit),
+                             "character item in free-form input");
+                }
+            }
+            continue;
+        }
+    }
+}
+
+}  // namespace textio

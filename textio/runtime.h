@@ -55,4 +55,8 @@ enum class IoOp { read, write, open, close };
 [[noreturn]] void io_error(IoError code, IoOp op, std::string_view unit_name,
                            std::string_view message);
 
+// The report of a buffer that could not be written while the run is
+// already ending; the end goes on (with exit status 1).
+void report_write_failure(std::string_view unit_name);
+
 }  // namespace textio

@@ -1,1 +1,460 @@
-// (being written)
+#include "textio/units.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "textio/runtime.h"
+
+namespace textio {
+namespace {
+
+enum class Kind { none, file, console, err, null };
+
+struct Unit {
+    Kind kind = Kind::none;
+    char name[kNameUsed + 1] = {};
+    std::size_t name_len = 0;
+    int fd = -1;
+    bool regular = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    // Output: the record buffer, and whether the file has been cut at its
+    // position since the open or the last input.
+    char obuf[kFileBuffer] = {};
+    std::size_t olen = 0;
+    bool writing = false;
+    bool err_pending = false;  // the standard-error device's own line end
+    // Input: raw bytes read ahead, lines taken so far and the file position
+    // just behind the last line taken.
+    std::string ibuf;
+    std::size_t ipos = 0;
+    bool at_eof = false;
+    off_t consumed = 0;
+    long lineno = 0;
+    std::string line;
+};
+
+Unit g_units[kMaxUnit + 1];
+bool g_one_console = false;
+volatile bool g_pending = false;  // the console's line end pending
+int g_argc = 0;
+char** g_argv = nullptr;
+int g_next_arg = 1;
+
+// Console input: bytes read ahead from standard input.
+struct ConsoleInput {
+    std::string buf;
+    std::size_t pos = 0;
+    bool at_eof = false;
+    std::string line;
+} g_cin;
+
+constexpr std::string_view kConsoleName = "CON";
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+Unit& unit_at(int number) { return g_units[number]; }
+
+bool is_console(int number) {
+    return number == kConsole || unit_at(number).kind == Kind::console;
+}
+
+std::string_view name_of(int number) {
+    if (number == kConsole) return kConsoleName;
+    const Unit& u = unit_at(number);
+    return {u.name, u.name_len};
+}
+
+// Bytes that end the previous console line and open the next one, chosen
+// by the record's carriage-control character.
+std::string_view carriage(char c, bool pending) {
+    switch (c) {
+    case '+': return "\r";
+    case '0': return pending ? std::string_view("\r\n\r\n") : std::string_view("\r\n");
+    case '1': return std::string_view("\r\n\f\r \r", 6);
+    default: return pending ? std::string_view("\r\n") : std::string_view();
+    }
+}
+
+void put_device_record(int fd, std::string_view record, bool& pending, int number) {
+    static std::string out;
+    console_delivery(record, pending, out);
+    if (!write_fd(fd, out.data(), out.size()))
+        io_error(IoError::write_failed, IoOp::write, name_of(number),
+                 std::string("cannot write to the console: ") + std::strerror(errno));
+}
+
+void put_console_record(int number, std::string_view record) {
+    bool pending = g_pending;
+    put_device_record(1, record, pending, number);
+    g_pending = pending;
+}
+
+bool flush_unit(Unit& u) {
+    if (u.olen == 0) return true;
+    bool ok = write_fd(u.fd, u.obuf, u.olen);
+    u.olen = 0;
+    return ok;
+}
+
+[[noreturn]] void write_error(int number) {
+    int err = errno;
+    io_error(IoError::write_failed, IoOp::write, name_of(number),
+             std::string("cannot write the file: ") + std::strerror(err));
+}
+
+void put_file_record(int number, std::string_view record) {
+    Unit& u = unit_at(number);
+    if (!u.writing) {
+        // The first output after the open or after input cuts the file off
+        // at the current position: what stood behind it is replaced.
+        if (u.regular && ftruncate(u.fd, u.consumed) != 0) write_error(number);
+        if (u.regular && lseek(u.fd, u.consumed, SEEK_SET) < 0) write_error(number);
+        u.writing = true;
+        u.ibuf.clear();
+        u.ipos = 0;
+        u.at_eof = false;
+    }
+    auto append = [&](const char* p, std::size_t n) {
+        while (n > 0) {
+            std::size_t room = kFileBuffer - u.olen;
+            std::size_t k = n < room ? n : room;
+            std::memcpy(u.obuf + u.olen, p, k);
+            u.olen += k;
+            p += k;
+            n -= k;
+            if (u.olen == kFileBuffer && !flush_unit(u)) write_error(number);
+        }
+    };
+    append(record.data(), record.size());
+    append("\r\n", 2);
+}
+
+// Reads more of fd into buf; false at end of input.
+bool fill(int fd, std::string& buf, std::size_t& pos, bool& at_eof, int number) {
+    if (at_eof) return false;
+    if (pos > 0) {
+        buf.erase(0, pos);
+        pos = 0;
+    }
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            buf.append(chunk, static_cast<std::size_t>(n));
+            return true;
+        }
+        if (n == 0) {
+            at_eof = true;
+            return false;
+        }
+        if (errno == EINTR) continue;
+        io_error(IoError::read_failed, IoOp::read, name_of(number),
+                 std::string("cannot read: ") + std::strerror(errno));
+    }
+}
+
+// One raw console line, up to its LF (not included); false at end of input
+// with nothing read.
+bool console_raw_line(int number, std::string& out) {
+    ConsoleInput& c = g_cin;
+    out.clear();
+    for (;;) {
+        std::size_t nl = c.buf.find('\n', c.pos);
+        if (nl != std::string::npos) {
+            out.append(c.buf, c.pos, nl - c.pos);
+            c.pos = nl + 1;
+            return true;
+        }
+        out.append(c.buf, c.pos, std::string::npos);
+        c.pos = c.buf.size();
+        std::size_t had = out.size();
+        if (!fill(0, c.buf, c.pos, c.at_eof, number)) return had > 0;
+    }
+}
+
+// A console line as the statements see it: nullptr-free view, or end of
+// file for the end of input and for a line ending in Ctrl-Z.
+bool console_line(int number, std::string& out) {
+    if (!console_raw_line(number, out)) return false;
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    if (!out.empty() && out.back() == '\x1a') return false;
+    std::size_t cr = out.find('\r');
+    if (cr != std::string::npos) out.resize(cr);
+    return true;
+}
+
+std::string_view get_console_line(int number) {
+    if (g_one_console && g_pending) {
+        // The user types on a line of their own below the last prompt.
+        g_pending = false;
+        if (!write_fd(1, "\r\n", 2))
+            io_error(IoError::write_failed, IoOp::write, kConsoleName, "cannot write to the console");
+    }
+    if (!console_line(number, g_cin.line))
+        io_error(IoError::eof_console, IoOp::read, name_of(number), "end of file on console input");
+    if (g_cin.line.size() > kConsoleLine)
+        io_error(IoError::console_line_too_long, IoOp::read, name_of(number),
+                 "console line longer than 130 characters");
+    return g_cin.line;
+}
+
+std::string quoted_excerpt(std::string_view s) {
+    constexpr std::size_t kShow = 40;
+    std::string out = "'";
+    out.append(s.substr(0, kShow));
+    if (s.size() > kShow) out += "...";
+    out += "'";
+    return out;
+}
+
+std::string_view get_file_line(int number) {
+    Unit& u = unit_at(number);
+    if (u.writing) {
+        // Input after output goes on from the end of what was written.
+        if (!flush_unit(u)) write_error(number);
+        u.writing = false;
+        off_t here = lseek(u.fd, 0, SEEK_CUR);
+        u.consumed = here < 0 ? 0 : here;
+        u.ibuf.clear();
+        u.ipos = 0;
+        u.at_eof = false;
+    }
+    std::size_t scanned = 0;
+    for (;;) {
+        std::size_t start = u.ipos;
+        std::size_t end = u.ibuf.find_first_of("\r\n", start + scanned);
+        if (end != std::string::npos) {
+            std::size_t len = end - start;
+            // A CR at the very end of what is read may be the first half of CR LF.
+            if (u.ibuf[end] == '\r' && end + 1 == u.ibuf.size() && !u.at_eof) {
+                scanned = len;
+                fill(u.fd, u.ibuf, u.ipos, u.at_eof, number);
+                continue;
+            }
+            std::size_t next = end + 1;
+            if (u.ibuf[end] == '\r' && next < u.ibuf.size() && u.ibuf[next] == '\n') ++next;
+            if (len > kFileBuffer) break;
+            u.line.assign(u.ibuf, start, len);
+            u.consumed += static_cast<off_t>(next - start);
+            u.ipos = next;
+            ++u.lineno;
+            return u.line;
+        }
+        std::size_t len = u.ibuf.size() - start;
+        if (len > kFileBuffer) break;
+        scanned = len;
+        if (!fill(u.fd, u.ibuf, u.ipos, u.at_eof, number)) {
+            if (len == 0)
+                io_error(IoError::eof_file, IoOp::read, name_of(number),
+                         "end of file after line " + std::to_string(u.lineno));
+            // A last line without a line end is read like any other.
+            u.line.assign(u.ibuf, u.ipos, len);
+            u.consumed += static_cast<off_t>(len);
+            u.ipos = u.ibuf.size();
+            ++u.lineno;
+            return u.line;
+        }
+    }
+    io_error(IoError::record_too_long, IoOp::read, name_of(number),
+             "line " + std::to_string(u.lineno + 1) + " longer than 1024 characters");
+}
+
+// The platform devices that this system cannot reach here.
+bool is_unavailable_device(std::string_view base, bool has_ext) {
+    static constexpr std::string_view kNames[] = {"PRN",  "COM1", "COM2", "COM3", "COM4", "LPT1",
+                                                  "LPT2", "LPT3", "LPT4", "AUX"};
+    for (std::string_view n : kNames)
+        if (base == n) return true;
+    return base == "LINE" && !has_ext;
+}
+
+void connect_device(Unit& u, Kind kind, int fd) {
+    u.kind = kind;
+    u.fd = fd;
+    u.regular = false;
+}
+
+std::string blank_name_from_console(int number) {
+    std::string prompt = "File name missing or blank - please enter file name\r\nUNIT " +
+                         std::to_string(number) + "? ";
+    for (;;) {
+        if (g_pending) {
+            g_pending = false;
+            if (!write_fd(1, "\r\n", 2))
+                io_error(IoError::write_failed, IoOp::write, kConsoleName, "cannot write to the console");
+        }
+        if (!write_fd(1, prompt.data(), prompt.size()))
+            io_error(IoError::write_failed, IoOp::write, kConsoleName, "cannot write to the console");
+        std::string raw;
+        if (!console_line(kConsole, raw))
+            io_error(IoError::eof_console, IoOp::read, kConsoleName,
+                     "end of file on console input while a file name was asked for");
+        if (raw.size() > kNameReply) raw.resize(kNameReply);
+        std::string_view t = trim(raw);
+        if (!t.empty()) return std::string(t);
+    }
+}
+
+std::string resolve_blank_name(int number) {
+    while (g_next_arg < g_argc) {
+        std::string_view arg = trim(g_argv[g_next_arg++]);
+        if (!arg.empty()) return std::string(arg.substr(0, kNameUsed));
+    }
+    return blank_name_from_console(number).substr(0, kNameUsed);
+}
+
+void open_file(int number, Unit& u) {
+    std::string path(u.name, u.name_len);
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM || errno == ETXTBSY))
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int err = errno;
+        u.kind = Kind::none;
+        io_error(IoError::open_failed, IoOp::open, {u.name, u.name_len},
+                 "cannot open file " + quoted_excerpt(path) + ": " + std::strerror(err));
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        u.kind = Kind::none;
+        io_error(IoError::not_a_file, IoOp::open, {u.name, u.name_len},
+                 quoted_excerpt(path) + " is a folder, not a file");
+    }
+    for (int k = 1; k <= kMaxUnit; ++k) {
+        const Unit& o = g_units[k];
+        if (k != number && o.kind == Kind::file && o.dev == st.st_dev && o.ino == st.st_ino) {
+            ::close(fd);
+            u.kind = Kind::none;
+            io_error(IoError::already_connected, IoOp::open, {u.name, u.name_len},
+                     "file " + quoted_excerpt(path) + " is already connected to unit " + std::to_string(k));
+        }
+    }
+    u.kind = Kind::file;
+    u.fd = fd;
+    u.regular = S_ISREG(st.st_mode);
+    u.dev = st.st_dev;
+    u.ino = st.st_ino;
+}
+
+}  // namespace
+
+void console_delivery(std::string_view record, bool& pending, std::string& out) {
+    if (record.empty()) record = " ";
+    out.assign(carriage(record[0], pending));
+    out.append(record.substr(1));
+    pending = true;
+}
+
+bool write_fd(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void init_units(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
+    g_next_arg = 1;
+    g_one_console = isatty(0) == 1 && isatty(1) == 1;
+}
+
+std::string_view unit_name(int number) { return name_of(number); }
+
+long line_number(int number) {
+    if (number < 1 || number > kMaxUnit) return 0;
+    return unit_at(number).kind == Kind::file ? unit_at(number).lineno : 0;
+}
+
+void open_unit(int number, std::string_view name) {
+    if (number < 1 || number > kMaxUnit)
+        io_error(IoError::too_many_units, IoOp::open, name, "unit number out of range");
+    Unit& u = unit_at(number);
+    if (u.kind == Kind::file) {
+        // Reconnecting a unit closes what it was connected to.
+        if (u.writing && !flush_unit(u)) write_error(number);
+        ::close(u.fd);
+    }
+    u = Unit{};
+    std::string chosen(trim(name).substr(0, kNameUsed));
+    if (chosen.empty()) chosen = resolve_blank_name(number);
+    std::memcpy(u.name, chosen.data(), chosen.size());
+    u.name_len = chosen.size();
+
+    // Device names: the part before the first '.' decides, in any case.
+    std::string_view full(u.name, u.name_len);
+    std::size_t dot = full.find('.');
+    bool has_ext = dot != std::string_view::npos && dot + 1 < full.size();
+    std::string base(full.substr(0, dot));
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (base == "CON" || (base == "USER" && !has_ext)) return connect_device(u, Kind::console, 1);
+    if (base == "ERR" && !has_ext) return connect_device(u, Kind::err, 2);
+    if (base == "NUL") return connect_device(u, Kind::null, -1);
+    if (is_unavailable_device(base, has_ext)) {
+        u.kind = Kind::none;
+        io_error(IoError::device_unavailable, IoOp::open, full,
+                 "device " + base + " is not available on this system");
+    }
+    open_file(number, u);
+}
+
+void put_record(int number, std::string_view record) {
+    if (is_console(number)) return put_console_record(number, record);
+    Unit& u = unit_at(number);
+    switch (u.kind) {
+    case Kind::err: return put_device_record(2, record, u.err_pending, number);
+    case Kind::null: return;
+    case Kind::file: return put_file_record(number, record);
+    default: io_error(IoError::not_a_file, IoOp::write, name_of(number), "unit is not connected");
+    }
+}
+
+std::string_view get_line(int number) {
+    if (is_console(number)) return get_console_line(number);
+    Unit& u = unit_at(number);
+    switch (u.kind) {
+    case Kind::file: return get_file_line(number);
+    case Kind::err:
+    case Kind::null:
+        io_error(IoError::eof_file, IoOp::read, name_of(number), "end of file: the device has no input");
+    default: io_error(IoError::not_a_file, IoOp::read, name_of(number), "unit is not connected");
+    }
+}
+
+bool flush_all_units() {
+    bool ok = true;
+    for (int k = 1; k <= kMaxUnit; ++k) {
+        Unit& u = g_units[k];
+        if (u.kind != Kind::file || u.olen == 0) continue;
+        if (!flush_unit(u)) {
+            ok = false;
+            report_write_failure({u.name, u.name_len});
+        }
+    }
+    return ok;
+}
+
+bool console_line_pending() { return g_pending; }
+void set_console_pending(bool pending) { g_pending = pending; }
+
+}  // namespace textio

@@ -1,1 +1,187 @@
-// (being written)
+#include "analysis/analys.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "analysis/assemb.h"
+#include "analysis/eigen.h"
+#include "analysis/modes.h"
+#include "analysis/propcr.h"
+#include "analysis/solve.h"
+#include "input/damper.h"
+#include "input/forcin.h"
+#include "input/frame.h"
+#include "input/matrix.h"
+#include "textio/io.h"
+#include "textio/runtime.h"
+
+using textio::kConsole;
+using textio::Out;
+using textio::write_fmt;
+
+namespace {
+
+// Scalars of the analysis driver: static for the whole run.
+double GAMMA[2];
+double LAMMIN, LAMMAX, DLAM, LAMBDA;
+int32_t NPLOT;
+int32_t IPLOT[3];
+
+constexpr const char* kSeparator = "(2X,70('+'))";
+constexpr const char* kValueList = "(5(2X,E12.6))";
+constexpr const char* kPlotRow = "(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))";
+constexpr const char* kPlotLegend =
+    "(2X,'1 KOLUMNA - CZESTOSC WYMUSZENIA',/,2X,'2 KOLUMNA - AMPLITUDA DRGAN',/,2X,"
+    "'3 KOLUMNA - AMPLITUDA COS',/,2X,'4 KOLUMNA - AMPLITUDA SIN',/,2X,"
+    "'5 KOLUMNA - NR PRZEMIESZCZENIA',/,2X,'6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD')";
+
+inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
+    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
+}
+
+// The count and the numbers of the unknowns whose curves are plotted,
+// asked again until they are within their limits.
+void choose_plotted(int32_t LK) {
+    for (;;) {
+        write_fmt(kConsole, "(2X,'DLA ILU NIEWIADOMYCH RYSUJEMY KRZYWE',2X,'REZONANSOWE - MAX 3')");
+        textio::read_free(kConsole, {NPLOT});
+        if (NPLOT <= 3) break;
+        write_fmt(kConsole, "(2X,'NAJWYZEJ 3 NIEWIADOME')");
+    }
+    const std::size_t count = NPLOT > 0 ? static_cast<std::size_t>(NPLOT) : 0;
+    textio::In items[3] = {IPLOT[0], IPLOT[1], IPLOT[2]};
+    for (;;) {
+        write_fmt(kConsole, "(2X,'PODAJ NUMERY NIEWIADOMYCH DLA KTORYCH RYSUJEMY',/,2X,'KRZYWE REZONANSOWE')");
+        textio::read_free(kConsole, items, count);
+        bool valid = true;
+        for (std::size_t k = 0; k < count; ++k) valid = valid && IPLOT[k] >= 1 && IPLOT[k] <= LK;
+        if (valid) break;
+        write_fmt(kConsole, "(2X,'NUMER NIEWIADOMEJ MUSI BYC OD 1 DO',I3)", {LK});
+    }
+}
+
+// The harmonic-response matrix and its right-hand side at LAMBDA.
+void build_system(int32_t LK, int32_t NU, const double* MS, const double* CS, const double* KS, const double* PC,
+                  const double* PS, double* AH, double* XH) {
+    const int32_t NU2 = NU + NU;
+    for (int32_t i = 1; i <= NU; ++i) {
+        for (int32_t j = 1; j <= NU; ++j) {
+            const double w = KS[idx(NU, i, j)] - (MS[idx(NU, i, j)] * LAMBDA) * LAMBDA;
+            const double v = CS[idx(NU, i, j)] * LAMBDA;
+            AH[idx(NU2, i, j)] = w;
+            AH[idx(NU2, NU + i, NU + j)] = w;
+            AH[idx(NU2, i, NU + j)] = v;
+            AH[idx(NU2, NU + i, j)] = -v;
+        }
+    }
+    for (int32_t i = 0; i < NU2; ++i) XH[i] = 0.0;
+    for (int32_t i = 0; i < LK; ++i) {
+        XH[i] = PC[i];
+        XH[NU + i] = PS[i];
+    }
+}
+
+[[noreturn]] void singular(double d, int32_t i) {
+    constexpr const char* kReport = "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)";
+    write_fmt(kResultsUnit, kReport, {d, i});
+    write_fmt(kConsole, kReport, {d, i});
+    textio::stop_code(33);
+}
+
+// Solves the step's system.  Factoring without exchanges fails also when
+// only a leading block is singular; such a step is solved again with row
+// exchanges, and only a matrix that is singular as a whole ends the run.
+void solve_step(int32_t LK, int32_t NU, const double* MS, const double* CS, const double* KS, const double* PC,
+                const double* PS, double* AH, double* XH) {
+    const int32_t NU2 = NU + NU;
+    double d = 0.0;
+    int32_t i = 0;
+    DECOMP(AH, NU2, d, i);
+    if (i == 0) {
+        SOLVE(AH, NU2, XH);
+        return;
+    }
+    build_system(LK, NU, MS, CS, KS, PC, PS, AH, XH);
+    int32_t ising = 0;
+    PIVSOL(AH, NU2, XH, ising);
+    if (ising != 0) singular(d, i);
+}
+
+void step_records(int32_t LK, const double* AMP, const double* AC, const double* AS) {
+    write_fmt(kResultsUnit, "(12X,'AMPLITUDY DRGAN')");
+    write_vector(kResultsUnit, kValueList, AMP, LK);
+    write_fmt(kResultsUnit, "(12X,'AMPLITUDY PRZY COS')");
+    write_vector(kResultsUnit, kValueList, AC, LK);
+    write_fmt(kResultsUnit, "(12X,'AMPLITUDY PRZY SIN')");
+    write_vector(kResultsUnit, kValueList, AS, LK);
+    if (NPLOT < 1 || NPLOT > 3) return;
+    Out row[13];
+    std::size_t n = 0;
+    row[n++] = LAMBDA;
+    for (int32_t k = 0; k < NPLOT; ++k) {
+        const int32_t u = IPLOT[k];
+        row[n++] = AMP[u - 1];
+        row[n++] = AC[u - 1];
+        row[n++] = AS[u - 1];
+        row[n++] = u;
+    }
+    write_fmt(kPlotUnit, kPlotRow, row, n);
+}
+
+}  // namespace
+
+void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int32_t& LPT, const int32_t& NU,
+            const int32_t& NU2, const int32_t& ICD, double* MS, double* MR, double* Mkk, double* Mkt, double* Mtk,
+            double* Mtt, double* CS, double* CR, double* Ckk, double* Ckt, double* Ctk, double* Ctt, double* KS,
+            double* KR, double* Kkk, double* Kkt, double* Ktk, double* Ktt, double* PHI, double* AE, double* PC,
+            double* PS, double* OMEGA, double* AH, double* XH, double* AC, double* AS, double* AMP) {
+    (void)NU2;
+    // Input of the system data, in its fixed order.
+    FRAMIN(LK, LT, LPT, ICD, MR, KR, GAMMA[0], GAMMA[1]);
+    DAMPM(LK, LT, LPT, ICD, Mkk, Mkt, Mtk, Mtt);
+    DAMPC(LK, LT, LPT, ICD, Ckk, Ckt, Ctk, Ctt);
+    DAMPK(LK, LT, LPT, ICD, Kkk, Kkt, Ktk, Ktt);
+    FORCIN(LK, ICD, LAMMIN, LAMMAX, DLAM, PC, PS);
+
+    // Modal analysis of the frame without dampers.
+    write_fmt(kResultsUnit, kSeparator);
+    write_fmt(kResultsUnit, "(2X,'CZESTOSCI I POSTACIE DRGAN RAMY BEZ TLUMIKOW',/)");
+    for (int32_t i = 1; i <= LK; ++i)
+        for (int32_t j = 1; j <= LK; ++j) {
+            AE[idx(LK, i, j)] = KR[idx(LK, i, j)];
+            AE[idx(LK, i, LK + j)] = MR[idx(LK, i, j)];
+        }
+    EIGEN(AE, LK, LK2);
+    MODES(AE, LK, LK2, OMEGA, PHI);
+    write_fmt(kResultsUnit, kSeparator);
+
+    // Damping of the frame and the complete system.
+    PROPCR(LK, OMEGA, GAMMA[0], GAMMA[1], MR, KR, CR);
+    ASSEMB(NU, LK, LPT, MS, Mkk, Mkt, Mtk, Mtt, MR);
+    ASSEMB(NU, LK, LPT, CS, Ckk, Ckt, Ctk, Ctt, CR);
+    ASSEMB(NU, LK, LPT, KS, Kkk, Kkt, Ktk, Ktt, KR);
+
+    choose_plotted(LK);
+
+    // The sweep: LAMBDA accumulated by repeated addition, the end tested
+    // after the step's records.
+    LAMBDA = LAMMIN - DLAM;
+    do {
+        LAMBDA = DLAM + LAMBDA;
+        write_fmt(kResultsUnit, kSeparator);
+        write_fmt(kResultsUnit, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", {LAMBDA});
+        build_system(LK, NU, MS, CS, KS, PC, PS, AH, XH);
+        solve_step(LK, NU, MS, CS, KS, PC, PS, AH, XH);
+        for (int32_t i = 0; i < LK; ++i) {
+            AC[i] = XH[i];
+            AS[i] = XH[NU + i];
+        }
+        for (int32_t i = 0; i < LK; ++i) AMP[i] = std::sqrt(AS[i] * AS[i] + AC[i] * AC[i]);
+        step_records(LK, AMP, AC, AS);
+    } while (LAMMAX > LAMBDA);
+
+    write_fmt(kPlotUnit, kPlotLegend);
+    write_fmt(kResultsUnit, kSeparator);
+    write_fmt(kResultsUnit, "(22X,'KONIEC OBLICZEN')");
+    write_fmt(kResultsUnit, kSeparator);
+}

@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "driver/maindrv.h"
+
+int main(int argc, char** argv) { run_program(argc, argv); }

@@ -1,1 +1,98 @@
-// (being written)
+#include "driver/maindrv.h"
+
+#include <cstdint>
+#include <string>
+
+#include "analysis/analys.h"
+#include "driver/model.h"
+#include "input/matrix.h"
+#include "textio/io.h"
+#include "textio/runtime.h"
+
+using namespace model;
+using textio::kConsole;
+using textio::write_fmt;
+
+namespace {
+
+// Names of the three files, as typed: 40 characters each.
+char DATNAM[40], RESNAM[40], PLTNAM[40];
+int32_t ICD, LK, LT, LPT, NU, NU2, LK2;
+
+void ask_name(const char* prompt, char* name) {
+    write_fmt(kConsole, prompt);
+    textio::read_fmt(kConsole, "(A8)", {textio::In(name, 40)});
+}
+
+// Reads one size at the console until it lies within lo..hi.
+void ask_size(const char* prompt, const char* refusal, int32_t& value, int32_t lo, int32_t hi) {
+    for (;;) {
+        write_fmt(kConsole, prompt);
+        textio::read_free(kConsole, {value});
+        if (value >= lo && value <= hi) return;
+        write_fmt(kConsole, refusal);
+    }
+}
+
+void refuse_recorded_size(const char* what, int32_t value, int32_t lo, int32_t hi) {
+    if (value >= lo && value <= hi) return;
+    textio::io_error(textio::IoError::value_refused, textio::IoOp::read, textio::unit_name(kDataUnit),
+                     std::string(what) + "=" + std::to_string(value) + " outside " + std::to_string(lo) + " to " +
+                         std::to_string(hi) + " in line " + std::to_string(textio::line_number(kDataUnit)));
+}
+
+void typed_sizes() {
+    ask_size("(2X,'PODAJ LICZBE KONDYGNACJI RAMY (MAX 20)',2X,'LUB LICZBE STOPNI SWOBODY FUNDAMENTU')",
+             "(2X,'LICZBA KONDYGNACJI MUSI BYC OD 1 DO 20')", LK, 1, kMaxLK);
+    ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", "(2X,'LICZBA TLUMIKOW MUSI BYC OD 0 DO 999')", LT, 0,
+             kMaxLT);
+    if (LT > 0)
+        ask_size("(2X,'PODAJ LICZBE PARAMETROW WEWNETRZNYCH TLUMIKOW',2X,'(WSZYSTKICH) - MAX 40')",
+                 "(2X,'LICZBA PARAMETROW MUSI BYC OD 0 DO 40')", LPT, 0, kMaxLPT);
+    if (LT == 0) LPT = 0;
+    write_fmt(kDataUnit, "(5(2X,I3))", {LK, LT, LPT});
+}
+
+void recorded_sizes() {
+    textio::read_free(kDataUnit, {LK, LT, LPT});
+    refuse_recorded_size("LK", LK, 1, kMaxLK);
+    refuse_recorded_size("LT", LT, 0, kMaxLT);
+    refuse_recorded_size("LPT", LPT, 0, kMaxLPT);
+}
+
+}  // namespace
+
+void run_program(int argc, char** argv) {
+    textio::start_run(argc, argv);
+    write_fmt(kConsole,
+              "(2X,'DRGANIA USTALONE RAMY Z TLUMIKAMI LUB',2X,'FUNDAMENTU BLOKOWEGO',/,2X,"
+              "'WYZNACZANIE KRZYWEJ REZONANSOWEJ',/)");
+    ask_name("(2X,'PODAJ NAZWE ZBIORU Z DANYMI O UKLADZIE')", DATNAM);
+    ask_name("(2X,'PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN')", RESNAM);
+    ask_name("(2X,'PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW')", PLTNAM);
+    textio::open_unit(kDataUnit, {DATNAM, 40});
+    textio::open_unit(kResultsUnit, {RESNAM, 40});
+    textio::open_unit(kPlotUnit, {PLTNAM, 40});
+
+    for (;;) {
+        write_fmt(kConsole,
+                  "(2X,'DANE O UKLADZIE SA ZADAWANE Z KLAWIATURY (ICD=1)',/,2X,"
+                  "'                   CZY CZYTANE ZE ZBIORU (ICD=2)',/,2X,"
+                  "'                                    PODAJ ICD=?')");
+        textio::read_free(kConsole, {ICD});
+        if (ICD == 1 || ICD == 2) break;
+        write_fmt(kConsole, "(2X,'ICD MUSI BYC ROWNE 1 LUB 2')");
+    }
+    if (ICD == 1) typed_sizes();
+    if (ICD == 2) recorded_sizes();
+    NU = LK + LPT;
+    NU2 = NU + NU;
+    LK2 = LK + LK;
+
+    ANALYS(LK, LK2, LT, LPT, NU, NU2, ICD, MS, MR, Mkk, Mkt, Mtk, Mtt, CS, CR, Ckk, Ckt, Ctk, Ctt, KS, KR, Kkk,
+           Kkt, Ktk, Ktt, PHI, AE, PC, PS, OMEGA, AH, XH, AC, AS, AMP);
+
+    write_fmt(kConsole, "(/,2X,'*** KONIEC - NACISNIJ DOWOLNY KLAWISZ ***')");
+    textio::read_free(kConsole);
+    textio::stop_run();
+}

@@ -1,0 +1,15 @@
+// Forcing amplitudes at cos and at sin, and the range and step of the
+// forcing frequency.
+#pragma once
+
+#include <cstdint>
+
+void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMAX, double& DLAM, double* PC,
+            double* PS);
+
+// The most steps a frequency range may make.
+inline constexpr long kMaxSweepSteps = 1000000;
+
+// Whether the sweep from LAMMIN to LAMMAX by DLAM ends within
+// kMaxSweepSteps steps, counted with the sweep's own arithmetic.
+bool sweep_ends(double LAMMIN, double LAMMAX, double DLAM);

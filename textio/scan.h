@@ -52,9 +52,9 @@ IntScan read_i_field(std::string_view line, std::size_t& pos, int w);
 // One element of free-form input.
 struct FreeToken {
     enum Kind { value, null, slash, end_of_line, error } kind;
-    std::string_view text;  // the value's text (kind == value)
+    std::string_view text;  // the value's text (kind == value), or the text in error
     int32_t repeat;         // copies of the value or of the null (1 without a count)
-    ScanError error;        // kind == error
+    ScanError fault;        // what went wrong (kind == error)
 };
 
 // Splits the lines of one free-form input statement into values, nulls and

@@ -1,6 +1,7 @@
 // Linear equation solver for the harmonic-response system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Factors A (N x N, column-major) in place, without exchanges, into the
@@ -19,3 +20,13 @@ void SOLVE(const double* A, const int32_t& N, double* V);
 // pivoting); A is destroyed.  ISING is 1 when a column has no usable pivot
 // (largest magnitude below 1e-20, or not a number), 0 otherwise.
 void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING);
+
+// The vectorised clones of DECOMP, for checking each against the plain
+// loop: decomp_for(8), (4) and (2) are the AVX-512, AVX2 and baseline
+// versions (nullptr when not built for this processor family);
+// decomp_width() is the one DECOMP dispatches to on this processor.
+namespace solve_kernels {
+using decomp_fn = void (*)(double*, std::ptrdiff_t, double&, int32_t&);
+decomp_fn decomp_for(int width);
+int decomp_width();
+}  // namespace solve_kernels

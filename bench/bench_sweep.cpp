@@ -1,0 +1,129 @@
+// A whole sweep of the largest model the dialogue accepts (LK = 20,
+// LPT = 40, so the harmonic-response system has order 120), about 10 000
+// steps, replayed from its data file with every record written.  The
+// program runs as a child process, as a user runs it; the share of the run
+// spent outside the solver is the run's time less 10 000 factorisations
+// and solutions of order 120, measured in-process on the same kind of
+// matrix.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "analysis/solve.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kStoreys = 20;
+constexpr int kParams = 40;
+
+// Storey that damper parameter j (1-based) is attached to.
+int storey_of(int j) { return (j - 1) % kStoreys + 1; }
+
+void line(std::string& s, double v) { s += std::to_string(v) + "\n"; }
+
+// The console answers of a typed run that records the largest model.
+std::string typed_answers() {
+    const double m = 100.0, k = 40000.0, md = 1.0, cd = 2.0, kd = 60.0;
+    std::string s = "big\nbigw\nbigr\n1\n20\n40\n40\n";
+    s += "1\n";
+    for (int i = 1; i <= kStoreys; ++i) line(s, m);
+    s += "2\n";
+    for (int i = 1; i <= kStoreys; ++i)
+        for (int j = i; j <= kStoreys; ++j) line(s, i == j ? (i == kStoreys ? k : 2 * k) : (j == i + 1 ? -k : 0.0));
+    s += "0.02 0.02\n";
+    // Each damper: a mass md on a spring kd and a dashpot cd between it and its storey.
+    auto blocks = [&](double mass, double value) {
+        if (mass != 0.0) {
+            s += "0\n0\n1\n";
+            for (int j = 1; j <= kParams; ++j) line(s, mass);
+            return;
+        }
+        s += "1\n";
+        for (int i = 1; i <= kStoreys; ++i) line(s, value * 2);  // two parameters per storey
+        s += "3\n";
+        for (int i = 1; i <= kStoreys; ++i)
+            for (int j = 1; j <= kParams; ++j) line(s, storey_of(j) == i ? -value : 0.0);
+        s += "1\n";
+        for (int j = 1; j <= kParams; ++j) line(s, value);
+    };
+    blocks(md, 0.0);
+    blocks(0.0, cd);
+    blocks(0.0, kd);
+    for (int i = 1; i <= kStoreys; ++i) line(s, i == kStoreys ? 100.0 : 0.0);
+    for (int i = 1; i <= kStoreys; ++i) line(s, 0.0);
+    s += "0.1 10.099 0.001\n0\n\nx\n";
+    return s;
+}
+
+int run_program(const fs::path& folder, const std::string& answers) {
+    fs::path in = folder / "answers";
+    std::ofstream(in, std::ios::binary) << answers;
+    std::string cmd = "cd '" + folder.string() + "' && '" VARNOSTIK_BIN "' < answers > console 2>&1";
+    return std::system(cmd.c_str());
+}
+
+struct Prepared {
+    fs::path folder;
+    std::string replay;
+};
+
+const Prepared& prepared() {
+    static Prepared p = [] {
+        char tmpl[] = "/tmp/varnostik_bench_XXXXXX";
+        Prepared q{mkdtemp(tmpl), "big\nbigw\nbigr\n2\n3\n20 10 1\nx\n"};
+        if (run_program(q.folder, typed_answers()) != 0) std::fprintf(stderr, "recording the model failed\n");
+        return q;
+    }();
+    return p;
+}
+
+void BM_WholeSweepLargestModel(benchmark::State& state) {
+    const Prepared& p = prepared();
+    for (auto _ : state) {
+        if (run_program(p.folder, p.replay) != 0) state.SkipWithError("the run failed");
+    }
+    std::error_code ec;
+    state.counters["results_MB"] = static_cast<double>(fs::file_size(p.folder / "bigw", ec)) / 1e6;
+}
+BENCHMARK(BM_WholeSweepLargestModel)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The solver's share: 10 000 factorisations and solutions of a regular
+// order-120 matrix of the same block shape.
+void BM_SolverShareOf10000Steps(benchmark::State& state) {
+    const int32_t n = 120;
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> a0(static_cast<std::size_t>(n) * n), a(a0.size()), v(n);
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) a0[static_cast<std::size_t>(j) * n + i] = u(rng) + (i == j ? 50.0 : 0.0);
+    for (auto _ : state) {
+        for (int step = 0; step < 10000; ++step) {
+            a = a0;
+            for (int i = 0; i < n; ++i) v[i] = 1.0;
+            double d = 0.0;
+            int32_t fail = 0;
+            DECOMP(a.data(), n, d, fail);
+            SOLVE(a.data(), n, v.data());
+            benchmark::DoNotOptimize(v.data());
+        }
+    }
+}
+BENCHMARK(BM_SolverShareOf10000Steps)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,1 +1,304 @@
-// (being written)
+// Output editing of Iw and Ew.d fields and the decimal decoder beneath Ew.d.
+//
+// The run keeps invalid-operation, division-by-zero and overflow traps
+// enabled, so nothing here touches a double with floating-point arithmetic
+// or comparisons: the value is taken apart as bits and every digit comes
+// from integer arithmetic.
+
+#include "textio/edit.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace textio {
+namespace {
+
+constexpr uint64_t kSignBit = 0x8000000000000000u;
+constexpr uint64_t kExpMask = 0x7FF0000000000000u;
+constexpr uint64_t kFracMask = 0x000FFFFFFFFFFFFFu;
+constexpr uint64_t kQuietBit = 0x0008000000000000u;
+// The not-a-number the processor produces for an invalid operation.
+constexpr uint64_t kDefaultNaN = 0xFFF8000000000000u;
+
+constexpr uint64_t kTen17 = 100000000000000000u;
+constexpr uint64_t kTen18 = 1000000000000000000u;
+
+constexpr uint32_t kPow5[14] = {1u,        5u,         25u,        125u,       625u,
+                                3125u,     15625u,     78125u,     390625u,    1953125u,
+                                9765625u,  48828125u,  244140625u, 1220703125u};
+
+// An unsigned integer of up to 1088 bits in 32-bit limbs, least significant
+// first.  Large enough for m * 5^s (53 + 792 bits, the smallest denormal)
+// and for m * 2^e (1025 bits, one binade beyond the largest double).
+struct Big {
+    uint32_t limb[34];
+    int n;  // limbs in use; limb[n-1] != 0 unless n == 0
+};
+
+void big_mul_small(Big& b, uint32_t f) {
+    uint64_t carry = 0;
+    for (int i = 0; i < b.n; ++i) {
+        const uint64_t t = uint64_t{b.limb[i]} * f + carry;
+        b.limb[i] = static_cast<uint32_t>(t);
+        carry = t >> 32;
+    }
+    if (carry != 0) b.limb[b.n++] = static_cast<uint32_t>(carry);
+}
+
+void big_mul_pow5(Big& b, int k) {
+    for (; k >= 13; k -= 13) big_mul_small(b, kPow5[13]);
+    if (k > 0) big_mul_small(b, kPow5[k]);
+}
+
+// Divides in place by a constant divisor, so that the compiler turns the
+// division into a multiplication.
+template <uint32_t D>
+void big_div_const(Big& b) {
+    uint64_t rem = 0;
+    for (int i = b.n - 1; i >= 0; --i) {
+        const uint64_t cur = (rem << 32) | b.limb[i];
+        b.limb[i] = static_cast<uint32_t>(cur / D);
+        rem = cur % D;
+    }
+    while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
+}
+
+void big_div_small(Big& b, uint32_t d) {
+    uint64_t rem = 0;
+    for (int i = b.n - 1; i >= 0; --i) {
+        const uint64_t cur = (rem << 32) | b.limb[i];
+        b.limb[i] = static_cast<uint32_t>(cur / d);
+        rem = cur % d;
+    }
+    while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
+}
+
+uint32_t limb_or_zero(const Big& b, int i) { return i < b.n ? b.limb[i] : 0u; }
+
+// floor(b / 2^sh), for a quotient known to be below 2^64.
+uint64_t big_shr_to_u64(const Big& b, int sh) {
+    const int w = sh / 32;
+    const int r = sh % 32;
+    const uint64_t lo = limb_or_zero(b, w);
+    const uint64_t mid = limb_or_zero(b, w + 1);
+    const uint64_t hi = limb_or_zero(b, w + 2);
+    if (r == 0) return lo | (mid << 32);
+    return (lo >> r) | (mid << (32 - r)) | (hi << (64 - r));
+}
+
+// floor(log10(2^k)) for |k| well beyond the range of a double's exponent.
+int floor_log10_pow2(int k) { return (k * 315653) >> 20; }
+
+// m * 2^e scaled by 10^s and truncated: the first 18 or 19 digits of the
+// value as an integer.  The scaled value is below 10^19, so it fits.
+uint64_t scaled_digits(uint64_t m, int e, int s) {
+    Big b;
+    if (s >= 0) {
+        // m * 2^e * 10^s = (m * 5^s) * 2^(e+s)
+        b.limb[0] = static_cast<uint32_t>(m);
+        b.limb[1] = static_cast<uint32_t>(m >> 32);
+        b.n = b.limb[1] != 0 ? 2 : 1;
+        big_mul_pow5(b, s);
+        const int sh = e + s;
+        if (sh <= 0) return big_shr_to_u64(b, -sh);
+        // A left shift only happens for values of 2^53 and more, where
+        // s <= 3 and m * 5^s still fits in 64 bits.
+        return big_shr_to_u64(b, 0) << sh;
+    }
+    // s < 0 only for values of 10^18 and more, whose exponent e is positive
+    // and larger than t = -s:  m * 2^e / 10^t = (m << (e - t)) / 5^t, which
+    // divides a shorter number by fewer, constant, divisors than dividing
+    // m << e by tens would.
+    const int t = -s;
+    const int w = (e - t) / 32;
+    const int r = (e - t) % 32;
+    for (int i = 0; i < w; ++i) b.limb[i] = 0;
+    const uint64_t lo = m << r;
+    const uint64_t hi = r == 0 ? 0 : m >> (64 - r);
+    b.limb[w] = static_cast<uint32_t>(lo);
+    b.limb[w + 1] = static_cast<uint32_t>(lo >> 32);
+    b.limb[w + 2] = static_cast<uint32_t>(hi);
+    b.n = w + 3;
+    while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
+    int k = t;
+    for (; k >= 13; k -= 13) big_div_const<1220703125u>(b);
+    if (k > 0) big_div_small(b, kPow5[k]);
+    return big_shr_to_u64(b, 0);
+}
+
+void append_asterisks(std::string& rec, int w) {
+    if (w > 0) rec.append(static_cast<std::size_t>(w), '*');
+}
+
+}  // namespace
+
+Decimal decode17(double magnitude) {
+    const uint64_t bits = std::bit_cast<uint64_t>(magnitude) & ~kSignBit;
+    const int field = static_cast<int>(bits >> 52);
+    const uint64_t frac = bits & kFracMask;
+
+    Decimal out{};
+    if (bits == 0) {
+        out.digits[0] = '0';
+        out.ndigits = 1;
+        out.exp = 0;
+        return out;
+    }
+    // The value is m * 2^e exactly.  Non-finite inputs are screened out by
+    // the callers; they would decode as a value one binade above the largest.
+    uint64_t m;
+    int e;
+    if (field == 0) {
+        m = frac;
+        e = -1074;
+    } else {
+        m = frac | (uint64_t{1} << 52);
+        e = field - 1075;
+    }
+
+    // The value lies in [2^(b-1), 2^b).  est is its decimal exponent or one
+    // less (a binade never spans two powers of ten), so scaling by
+    // 10^(18-est) leaves 18 or 19 digits before the point.
+    const int b = 64 - std::countl_zero(m) + e;
+    int est = floor_log10_pow2(b - 1) + 1;
+    uint64_t q = scaled_digits(m, e, 18 - est);
+    if (q >= kTen18) {
+        q /= 10;  // truncating twice is truncating once
+        ++est;
+    }
+
+    // q now holds exactly the first 18 digits; the 18th rounds the 17th.
+    uint64_t r = q / 10 + (q % 10 >= 5 ? 1 : 0);
+    if (r == kTen17) {
+        r = kTen17 / 10;
+        ++est;
+    }
+    int n = 17;
+    while (n > 1 && r % 10 == 0) {
+        r /= 10;
+        --n;
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        out.digits[i] = static_cast<char>('0' + r % 10);
+        r /= 10;
+    }
+    out.ndigits = n;
+    out.exp = est;
+    return out;
+}
+
+void edit_int(std::string& rec, int64_t value, int w) {
+    if (w <= 0) return;
+    char buf[20];
+    int len = 0;
+    // Through the unsigned magnitude so that the most negative value works.
+    uint64_t mag = value < 0 ? 0u - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+        buf[sizeof buf - 1 - len++] = static_cast<char>('0' + mag % 10);
+        mag /= 10;
+    } while (mag != 0);
+    const int text = len + (value < 0 ? 1 : 0);
+    if (text > w) {
+        append_asterisks(rec, w);
+        return;
+    }
+    rec.append(static_cast<std::size_t>(w - text), ' ');
+    if (value < 0) rec.push_back('-');
+    rec.append(buf + sizeof buf - len, static_cast<std::size_t>(len));
+}
+
+void edit_exp(std::string& rec, double value, int w, int d) {
+    if (w <= 0) return;
+    const uint64_t bits = std::bit_cast<uint64_t>(value);
+
+    if ((bits & kExpMask) == kExpMask) {
+        const char* text;
+        int len;
+        if ((bits & kFracMask) == 0) {
+            text = "1#INF";
+            len = 5;
+        } else if (bits == kDefaultNaN) {
+            text = "1#IND";
+            len = 5;
+        } else if ((bits & kQuietBit) == 0) {
+            text = "1#SNAN";
+            len = 6;
+        } else {
+            text = "1#QNAN";
+            len = 6;
+        }
+        if (len > w) {
+            append_asterisks(rec, w);
+            return;
+        }
+        rec.append(text, static_cast<std::size_t>(len));
+        rec.append(static_cast<std::size_t>(w - len), '.');
+        return;
+    }
+
+    // A field without fraction digits cannot show a value.
+    if (d < 1) {
+        append_asterisks(rec, w);
+        return;
+    }
+
+    Decimal dec = decode17(value);
+    const bool zero = (bits & ~kSignBit) == 0;
+    const bool negative = !zero && (bits & kSignBit) != 0;
+
+    // Round the 17-digit string, not the binary value, to the digits shown;
+    // a 64-bit real carries no more than 16 significant digits.
+    const int n = d < 16 ? d : 16;
+    int shown = dec.ndigits;
+    if (shown > n) {
+        shown = n;
+        if (dec.digits[n] >= '5') {
+            int i = n - 1;
+            while (i >= 0 && dec.digits[i] == '9') {
+                dec.digits[i] = '0';
+                --i;
+            }
+            if (i >= 0) {
+                ++dec.digits[i];
+            } else {
+                dec.digits[0] = '1';
+                ++dec.exp;
+            }
+        }
+    }
+
+    const int e = dec.exp;
+    const int mag = e < 0 ? -e : e;
+    if (mag > 999) {
+        append_asterisks(rec, w);
+        return;
+    }
+    char expo[4];
+    if (mag <= 99) {
+        expo[0] = 'E';
+        expo[1] = e < 0 ? '-' : '+';
+        expo[2] = static_cast<char>('0' + mag / 10);
+        expo[3] = static_cast<char>('0' + mag % 10);
+    } else {
+        expo[0] = e < 0 ? '-' : '+';
+        expo[1] = static_cast<char>('0' + mag / 100);
+        expo[2] = static_cast<char>('0' + mag / 10 % 10);
+        expo[3] = static_cast<char>('0' + mag % 10);
+    }
+
+    // Compared in 64 bits: d may be as large as an int allows.
+    const int64_t len = int64_t{d} + 5 + (negative ? 1 : 0);
+    if (len > w) {
+        append_asterisks(rec, w);
+        return;
+    }
+    rec.append(static_cast<std::size_t>(w - len), ' ');
+    if (negative) rec.push_back('-');
+    rec.push_back('.');
+    rec.append(dec.digits, static_cast<std::size_t>(shown));
+    rec.append(static_cast<std::size_t>(d - shown), '0');
+    rec.append(expo, 4);
+}
+
+}  // namespace textio

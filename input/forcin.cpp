@@ -33,13 +33,13 @@ void list_range(double LAMMIN, double LAMMAX, double DLAM) {
 
 }  // namespace
 
-bool sweep_ends(double LAMMIN, double LAMMAX, double DLAM) {
+long sweep_steps(double LAMMIN, double LAMMAX, double DLAM, long limit) {
     double LAMBDA = LAMMIN - DLAM;
-    for (long step = 1; step <= kMaxSweepSteps; ++step) {
+    for (long step = 1; step <= limit; ++step) {
         LAMBDA = DLAM + LAMBDA;
-        if (!(LAMMAX > LAMBDA)) return true;
+        if (!(LAMMAX > LAMBDA)) return step;
     }
-    return false;
+    return 0;
 }
 
 void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMAX, double& DLAM, double* PC,

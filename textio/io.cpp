@@ -146,12 +146,16 @@ void write_fmt(int unit, std::string_view fmt, const Out* items, std::size_t cou
             const Out& item = items[next++];
             rec.append(pending, ' ');
             pending = 0;
-            if (op.kind == FormatOp::int_edit && item.kind == Out::integer)
+            if (op.kind == FormatOp::int_edit && item.kind == Out::integer) {
                 edit_int(rec, item.i, op.w);
-            else if (op.kind == FormatOp::exp_edit && item.kind == Out::real && op.d >= 1)
+            } else if (op.kind == FormatOp::exp_edit && item.kind == Out::real) {
+                if (op.d < 1)
+                    io_error(IoError::bad_format, IoOp::write, unit_name(unit),
+                             "E edit descriptor without a digit after the point");
                 edit_exp(rec, item.r, op.w, op.d);
-            else
+            } else {
                 wrong_kind(unit, IoOp::write, op);
+            }
             continue;
         }
         }

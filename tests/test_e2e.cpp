@@ -1,0 +1,820 @@
+// Whole runs of varnostik as a child process in a temporary folder: the
+// console bytes, the exit status, standard error and the files left behind.
+// Every expectation is built here from the program's own texts and layouts
+// and from values worked out by hand; none is taken from a run.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "e2e_run.h"
+
+namespace {
+
+using e2e::Console;
+using e2e::Outcome;
+using e2e::same_bytes;
+using Records = std::vector<std::string>;
+using Matrix = std::vector<Records>;  // rows of E12.6 fields
+using Files = std::map<std::string, std::string>;
+const std::string CRLF = "\r\n";
+
+template <class... R>
+Records cat(const R&... parts) {
+    Records out;
+    (out.insert(out.end(), parts.begin(), parts.end()), ...);
+    return out;
+}
+
+// Iw: right-justified, asterisks when too wide.
+std::string I(int v, int w) {
+    std::string s = std::to_string(v);
+    return s.size() > size_t(w) ? std::string(w, '*') : std::string(w - s.size(), ' ') + s;
+}
+
+// ------------------------------------------------------------------ texts
+const std::string SEP = "  " + std::string(70, '+');
+const std::string Z = " .000000E+00", ONE = " .100000E+01", K100 = " .100000E+03";
+const Records BANNER = {"  DRGANIA USTALONE RAMY Z TLUMIKAMI LUB  FUNDAMENTU BLOKOWEGO",
+                        "  WYZNACZANIE KRZYWEJ REZONANSOWEJ", ""};
+const Records ASK_DATA = {"  PODAJ NAZWE ZBIORU Z DANYMI O UKLADZIE"};
+const Records ASK_ICD = {"  DANE O UKLADZIE SA ZADAWANE Z KLAWIATURY (ICD=1)",
+                         "  " + std::string(19, ' ') + "CZY CZYTANE ZE ZBIORU (ICD=2)",
+                         "  " + std::string(36, ' ') + "PODAJ ICD=?"};
+const Records ASK_LK = {"  PODAJ LICZBE KONDYGNACJI RAMY (MAX 20)  LUB LICZBE STOPNI SWOBODY FUNDAMENTU"};
+const Records ASK_LT = {"  PODAJ LICZBE TLUMIKOW - MAX 20"};
+const Records ASK_LPT = {"  PODAJ LICZBE PARAMETROW WEWNETRZNYCH TLUMIKOW  (WSZYSTKICH) - MAX 40"};
+const Records ASK_MR = {"  DANE ICD=  1", "  PODAJ MACIERZ MAS KONSTRUKCJI"};  // two statements
+const Records ASK_KR = {"  PODAJ MACIERZ SZTYWNOSCI KONSTRUKCJI"};
+const Records ASK_GAMMA = {"  PODAJ BEZWYMIAROWE WSPOL TLUM 1 I 2 POSTACI DRGAN", "  PODAJ GAMMA 1 I GAMMA 2"};
+const Records ASK_TYPE = {"  PODAJ TYP MACIERZY    ZEROWA=0", "  " + std::string(18, ' ') + "DIAGONALNA=1",
+                          "  " + std::string(11, ' ') + "PELNA SYMETRYCZNA=2",
+                          "  " + std::string(8, ' ') + "PELNA NIESYMETRYCZNA=3"};
+const Records ASK_RANGE = {"  PODAJ POCZATKOWA I KONCOWA CZESTOSC  ORAZ PRZYROST CZESTOSCI"};
+const Records ASK_NPLOT = {"  DLA ILU NIEWIADOMYCH RYSUJEMY KRZYWE  REZONANSOWE - MAX 3"};
+const Records ASK_NUMBERS = {"  PODAJ NUMERY NIEWIADOMYCH DLA KTORYCH RYSUJEMY", "  KRZYWE REZONANSOWE"};
+const Records ASK_CLOSE = {"", "  *** KONIEC - NACISNIJ DOWOLNY KLAWISZ ***"};
+const std::string FORCING = "            INFORMACJE O SILACH WYMUSZAJACYCH";
+const std::string SINGULAR = "  MACIERZ OSOBLIWA C=    .000000E+00  I= 1";
+const Records BRAK3 = {"", "  BRAK TLUMIKOW", "", "  BRAK TLUMIKOW", "", "  BRAK TLUMIKOW"};
+const Records LEGEND = {"  1 KOLUMNA - CZESTOSC WYMUSZENIA", "  2 KOLUMNA - AMPLITUDA DRGAN",
+                        "  3 KOLUMNA - AMPLITUDA COS",       "  4 KOLUMNA - AMPLITUDA SIN",
+                        "  5 KOLUMNA - NR PRZEMIESZCZENIA",  "  6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD"};
+const std::string NORMAL_STOP = "Stop - Program terminated.";
+
+// Prompts and captions of one kind of damper blocks ("kk", "kt", "tk", "tt").
+struct DamperTexts {
+    std::string word, letter, kk_prompt_word;
+    Records caption(const std::string& b) const { return {"  MACIERZ " + word + " " + letter + b + " TLUMIKOW"}; }
+    Records prompt(const std::string& b) const {
+        return {"  PODAJ MACIERZ " + (b == "kk" ? kk_prompt_word : word) + " " + letter + b + " TLUMIKOW"};
+    }
+};
+const DamperTexts MASS{"MAS", "M", "MASS"}, DAMPING{"TLUMIENIA", "C", "TLUMIENIA"},
+    STIFFNESS{"SZTYWNOSCI", "K", "SZTYWNOSCI"};
+
+// ------------------------------------------------------------------ console
+// What the user types and what the console shows, built together.  Every
+// record of the program starts with a blank, the carriage control that ends
+// the previous line (if one is pending) and is not shown.  In the one-unit
+// mode (a terminal) a read ends the pending line itself; with pipes the
+// line end is left for the next record.
+struct Dialogue {
+    bool one_unit, pending = false;
+    std::string input, shown;
+    explicit Dialogue(Console c = Console::pipes) : one_unit(c == Console::terminal) {}
+
+    Dialogue& say(const Records& records) {
+        for (const std::string& r : records) {  // an empty record counts as one blank
+            EXPECT_TRUE(r.empty() || r[0] == ' ') << "record without a blank in front: " << r;
+            if (pending) shown += CRLF;
+            if (!r.empty()) shown.append(r, 1);
+            pending = true;
+        }
+        return *this;
+    }
+    Dialogue& read() {  // a console read that gets no line: the input ends there
+        if (one_unit && pending) shown += CRLF;
+        pending = pending && !one_unit;
+        return *this;
+    }
+    Dialogue& type(const std::string& line) { return input += line + "\n", read(); }
+    Dialogue& ask(const Records& prompt, const std::string& line) { return say(prompt).type(line); }
+    Dialogue& name_prompt(int unit) {  // the prompt and the reply leave no line end pending
+        if (pending) shown += CRLF;
+        pending = false;
+        shown += "File name missing or blank - please enter file name\r\nUNIT " + std::to_string(unit) + "? ";
+        return *this;
+    }
+    Dialogue& stop(const std::string& text) {  // a pending line end stays pending after the text
+        shown += (pending ? CRLF : "") + text + CRLF + (pending ? CRLF : "");
+        return *this;
+    }
+    Dialogue& error_end() { return shown += pending ? CRLF : "", *this; }
+
+    Dialogue& names(const std::string& d, const std::string& w, const std::string& r) {
+        say(BANNER).ask(ASK_DATA, d);
+        return ask({"  PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN"}, w).ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, r);
+    }
+    Dialogue& sizes(const std::string& lk, const std::string& lt, const std::string& lpt = "") {
+        ask(ASK_ICD, "1").ask(ASK_LK, lk).ask(ASK_LT, lt);
+        return lpt.empty() ? *this : ask(ASK_LPT, lpt);
+    }
+    // One matrix: its type code, then one prompt and one line for every
+    // element that the code asks for, row by row.
+    Dialogue& matin(int n, int m, const std::string& code, const Records& typed = {}) {
+        ask(ASK_TYPE, code);
+        size_t k = 0;
+        for (int i = 1; i <= n; ++i)
+            for (int j = 1; j <= m; ++j) {
+                const std::string v = k < typed.size() ? typed[k] : "?";
+                if (code == "1" && i == j)
+                    ask({"  PODAJ ELEMENT MACIERZY O INDEKSIE I=J=" + I(i, 2)}, v), ++k;
+                else if ((code == "2" && j >= i) || code == "3")
+                    ask({"  PODAJ ELEMENT O NUMERZE I=" + I(i, 2) + "  J=" + I(j, 2)}, v), ++k;
+            }
+        EXPECT_EQ(k, typed.size()) << "values that type code " << code << " does not ask for";
+        return *this;
+    }
+    Dialogue& frame(const Records& m, const Records& k, const std::string& gammas) {
+        const int n = int(m.size());
+        return say(ASK_MR).matin(n, n, "1", m).say(ASK_KR).matin(n, n, "1", k).say(ASK_GAMMA).type(gammas);
+    }
+    Dialogue& forcing(const Records& pc, const Records& ps, const std::string& range) {
+        say({"", FORCING}).say({"  PODAJ WEKTOR PC - AMPLITUDY SIL PRZY COS"});
+        for (size_t i = 0; i < pc.size(); ++i) ask({"  PODAJ AMPLITUDE SILY I=" + I(int(i) + 1, 2)}, pc[i]);
+        say({"  PODAJ WEKTOR PS - AMPLITUDY SIL PRZY SIN"});
+        for (size_t i = 0; i < ps.size(); ++i) ask({"  PODAJ AMPLITUDE SILY I=" + I(int(i) + 1, 2)}, ps[i]);
+        return ask(ASK_RANGE, range);
+    }
+    Dialogue& plot(const std::string& count, const std::string& numbers) {
+        return ask(ASK_NPLOT, count).ask(ASK_NUMBERS, numbers);
+    }
+    Dialogue& close() { return ask(ASK_CLOSE, "").stop(NORMAL_STOP); }
+};
+
+// A single storey without dampers (m = 1, k = 100, unit force at cos), typed up to the range.
+Dialogue storey(const std::string& gammas, const std::string& range, const std::string& plot = "r",
+                Console c = Console::pipes) {
+    Dialogue d(c);
+    d.names("d", "w", plot).sizes("1", "0").frame({"1"}, {"100"}, gammas).forcing({"1"}, {"0"}, range);
+    return d;
+}
+
+// ------------------------------------------------------------------ files
+std::string file(const Records& records) {
+    std::string s;
+    for (const auto& r : records) s += r + CRLF;
+    return s;
+}
+
+Records lines_of(const std::string& bytes) {
+    Records out;
+    for (size_t pos = 0, e; (e = bytes.find(CRLF, pos)) != std::string::npos; pos = e + 2)
+        out.push_back(bytes.substr(pos, e - pos));
+    return out;
+}
+
+std::string field(const std::string& v) {
+    EXPECT_EQ(v.size(), 12u) << "not an E12.6 field: '" << v << "'";
+    return "  " + v;
+}
+
+// Records of "(n(2X,E12.6))": n values to a record.
+Records fields(const Records& values, size_t n) {
+    Records out;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i % n == 0) out.emplace_back();
+        out.back() += field(values[i]);
+    }
+    return out;
+}
+Records row_record(const Records& v) { return fields(v, 10); }
+Records value_list(const Records& v) { return fields(v, 5); }
+Records rows(const Matrix& a) {
+    Records out;
+    for (const auto& r : a) out = cat(out, row_record(r));
+    return out;
+}
+
+// Matrix listing: bands of four columns, two empty lines between bands.
+Records matout(const Matrix& a) {
+    Records out;
+    for (size_t k = 0; k < a[0].size(); k += 4) {
+        if (k > 0) out = cat(out, Records{"", ""});
+        for (const auto& row : a) {
+            std::string line;
+            for (size_t j = k; j < row.size() && j < k + 4; ++j) line += field(row[j]) + "  *";
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+Matrix transpose(const Matrix& a) {
+    Matrix t(a[0].size(), Records(a.size()));
+    for (size_t i = 0; i < a.size(); ++i)
+        for (size_t j = 0; j < a[i].size(); ++j) t[j][i] = a[i][j];
+    return t;
+}
+
+Matrix diagonal(const Records& d) {
+    Matrix a(d.size(), Records(d.size(), Z));
+    for (size_t i = 0; i < d.size(); ++i) a[i][i] = d[i];
+    return a;
+}
+
+Records title(int lk, int lt, int lpt) {
+    return {SEP, "                      PROGRAM VARNOSTIK",
+            "  WYZNACZANIE KRZYWEJ REZONANSOWEJ RAMY Z  TLUMIKAMI DRGAN", SEP,
+            "                      DANE DO OBLICZEN", SEP, "  LK=" + I(lk, 3) + "  LT=" + I(lt, 3) + "  LPT=" + I(lpt, 3)};
+}
+
+Records frame_echo(const Matrix& mr, const Matrix& kr, const std::string& g1, const std::string& g2) {
+    return cat(Records{"                      INFORMACJE O RAMIE", "", "  MACIERZ MAS KONSTRUKCJI"}, matout(mr),
+               Records{"  MACIERZ SZTYWNOSCI KONSTRUKCJI"}, matout(kr),
+               Records{"", "  BEZWYM WSPOLCZYNNIKI TLUMIENIA 1 I 2 POSTACI DRGAN",
+                       "  GAMMA(1)=" + g1 + "  GAMMA(2)=" + g2});
+}
+
+// One kind of damper blocks; kt left empty when there are no parameters.
+Records damper_echo(const DamperTexts& t, bool heading, const Matrix& kk, const Matrix& kt = {},
+                    const Matrix& tt = {}) {
+    Records r = heading ? Records{"", "            INFORMACJE O MACIERZACH WYNIKAJACYCH  Z ISTNIENIA TLUMIKOW"}
+                        : Records{};
+    r = cat(r, t.caption("kk"), matout(kk));
+    if (kt.empty()) return r;
+    return cat(r, t.caption("kt"), matout(kt), t.caption("tk"), matout(transpose(kt)), t.caption("tt"), matout(tt));
+}
+
+Records forcing_echo(bool typed, const Records& pc, const Records& ps, const Records& range) {
+    return cat(typed ? Records{"", FORCING} : Records{}, Records{"            AMPLITUDY SIL WYMUSZAJACYCH COS"},
+               row_record(pc), Records{"            AMPLITUDY SIL WYMUSZAJACYCH SIN"}, row_record(ps),
+               Records{"  CZESTOSC WYMUSZENIA I ZAKRES KRZYWEJ REZONANSOWEJ",
+                       "  LAMBDA MIN=" + range[0] + "  LAMBDA MAX=" + range[1], "  PRZYROST LAMBDA=" + range[2]});
+}
+
+// The input echo of the single storey typed by storey().
+Records storey_echo(const std::string& gamma, const Records& range) {
+    return cat(title(1, 0, 0), frame_echo({{ONE}}, {{K100}}, gamma, gamma), BRAK3, forcing_echo(true, {ONE}, {Z}, range));
+}
+
+Records modal(const Records& omega, const Matrix& phi) {
+    Records r = cat(Records{SEP, "  CZESTOSCI I POSTACIE DRGAN RAMY BEZ TLUMIKOW", "", "  CZESTOSCI DRGAN WLASNYCH"},
+                    value_list(omega));
+    for (size_t i = 0; i < phi.size(); ++i)
+        r = cat(r, Records{"  WEKTOR WLASNY - UNORMOWANY I=" + I(int(i) + 1, 2)}, value_list(phi[i]));
+    return cat(r, Records{SEP});
+}
+
+Records damping(const Matrix& cr) {
+    return cat(Records{"  MACIERZ T\xA3" "UMIENIA PROPORCJONALNEGO KONSTRUKCJI"}, matout(cr));
+}
+
+Records step(const std::string& lambda, const Records& amp, const Records& ac, const Records& as) {
+    return cat(Records{SEP, "  WYNIKI OBLICZEN LAMBDA=" + lambda, "            AMPLITUDY DRGAN"}, value_list(amp),
+               Records{"            AMPLITUDY PRZY COS"}, value_list(ac), Records{"            AMPLITUDY PRZY SIN"},
+               value_list(as));
+}
+const Records CLOSING = {SEP, "                      KONIEC OBLICZEN", SEP};
+
+struct Group {
+    std::string amp, ac, as;
+    int n;
+};
+std::string plot_row(const std::string& lambda, const std::vector<Group>& groups) {
+    std::string row = field(lambda) + "  ";
+    for (const auto& g : groups) row += field(g.amp) + field(g.ac) + field(g.as) + "  " + I(g.n, 3);
+    return row;
+}
+
+// The results file up to the end of the input echo, and the rest from the
+// separator that opens the modal section.
+std::pair<std::string, std::string> split_at_modal(const std::string& results) {
+    const size_t at = results.find(SEP + CRLF + "  CZESTOSCI I POSTACIE DRGAN RAMY BEZ TLUMIKOW");
+    if (at == std::string::npos) return {results, ""};
+    return {results.substr(0, at), results.substr(at)};
+}
+
+// ------------------------------------------------------------------ runs
+Outcome run(const std::string& input, Files files = {}, std::vector<std::string> args = {},
+            Console console = Console::pipes) {
+    Outcome o = e2e::run({input, std::move(args), std::move(files), console});
+    EXPECT_FALSE(o.timed_out) << "the program did not end";
+    return o;
+}
+
+// The exit status and the console bytes of a run.
+testing::AssertionResult ended(const Outcome& o, int status, const Dialogue& d, const char* what = "console") {
+    if (o.status != status)
+        return testing::AssertionFailure() << "exit status " << o.status << " (signal " << o.signal << "), expected "
+                                           << status << "; stderr \"" << e2e::visible(o.err) << "\"";
+    return same_bytes(what, d.shown, o.out);
+}
+
+void expect_files(const Outcome& o, const Files& want) {
+    for (const auto& [name, bytes] : want) {
+        if (!o.files.count(name)) ADD_FAILURE() << "no file " << name;
+        else EXPECT_TRUE(same_bytes("file " + name, bytes, o.files.at(name)));
+    }
+}
+
+// The report of an input/output error: layout, letter F, operation and unit
+// name; the number (returned) and the wording of the message are the program's.
+testing::AssertionResult io_report(const std::string& err, const std::string& op, int* number = nullptr) {
+    const std::string head = "\r\nrun-time error F", mid = ": " + op + "\r\n- ";
+    const size_t msg = head.size() + 4 + mid.size();
+    bool ok = err.size() > msg + 2 && err.starts_with(head) && err.compare(head.size() + 4, mid.size(), mid) == 0 &&
+              err.find_first_of(CRLF, msg) == err.size() - 2 && err.ends_with(CRLF);
+    for (size_t i = 0; ok && i < 4; ++i) ok = std::isdigit(static_cast<unsigned char>(err[head.size() + i]));
+    if (!ok) return testing::AssertionFailure() << "not an F report on " << op << ": \"" << e2e::visible(err) << "\"";
+    if (number) *number = std::stoi(err.substr(head.size(), 4));
+    return testing::AssertionSuccess();
+}
+
+// ============================================================ a typed model
+// Two storeys with a tuned-mass damper on the second: one damper, one
+// parameter, type codes 0 to 3.  Every typed value has at most six digits,
+// so the data file keeps it exactly.
+const Matrix MR2 = {{" .300000E+01", Z}, {Z, " .250000E+01"}};
+const Matrix KR2 = {{" .240000E+04", "-.900000E+03"}, {"-.900000E+03", " .900000E+03"}};
+const Matrix ZERO2 = {{Z, Z}, {Z, Z}}, MKT = {{Z}, {Z}}, MTT = {{" .100000E+00"}};
+const Matrix CKK = {{Z, Z}, {Z, " .800000E+00"}}, CKT = {{Z}, {"-.800000E+00"}}, CTT = {{" .800000E+00"}};
+const Matrix KKK = {{Z, Z}, {Z, " .140000E+02"}}, KKT = {{Z}, {"-.140000E+02"}}, KTT = {{" .140000E+02"}};
+const Records GAMMA2 = {" .200000E-01", " .400000E-01"}, PC2 = {Z, " .150000E+01"}, PS2 = {" .200000E+01", Z};
+const Records RANGE2 = {" .120000E+02", " .140000E+02", " .500000E+00"};
+
+Dialogue typed_dialogue() {
+    Dialogue d;
+    d.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
+    d.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 0.04");
+    d.say(MASS.prompt("kk")).matin(2, 2, "0").say(MASS.prompt("kt")).matin(2, 1, "0");
+    d.say(MASS.prompt("tt")).matin(1, 1, "2", {"0.1"});
+    d.say(DAMPING.prompt("kk")).matin(2, 2, "1", {"0", "0.8"}).say(DAMPING.prompt("kt")).matin(2, 1, "3", {"0", "-0.8"});
+    d.say(DAMPING.prompt("tt")).matin(1, 1, "1", {"0.8"});
+    d.say(STIFFNESS.prompt("kk")).matin(2, 2, "3", {"0", "0", "0", "14"});
+    d.say(STIFFNESS.prompt("kt")).matin(2, 1, "3", {"0", "-14"}).say(STIFFNESS.prompt("tt")).matin(1, 1, "3", {"14"});
+    return d.forcing({"0", "1.5"}, {"2", "0"}, "12 14 0.5").plot("2", "2 1").close();
+}
+
+std::string typed_data_file() {
+    return file(cat(Records{"    2    1    1"}, rows(MR2), rows(KR2), row_record(GAMMA2), rows(ZERO2), rows(MKT),
+                    rows(MTT), rows(CKK), rows(CKT), rows(CTT), rows(KKK), rows(KKT), rows(KTT), row_record(PC2),
+                    row_record(PS2), row_record(RANGE2)));
+}
+
+// Typed: the forcing heading, the damper heading once.  From the data file:
+// no forcing heading, the damper heading before each of the three kinds.
+std::string typed_echo(bool typed) {
+    return file(cat(title(2, 1, 1), frame_echo(MR2, KR2, GAMMA2[0], GAMMA2[1]), damper_echo(MASS, true, ZERO2, MKT, MTT),
+                    damper_echo(DAMPING, !typed, CKK, CKT, CTT), damper_echo(STIFFNESS, !typed, KKK, KKT, KTT),
+                    forcing_echo(typed, PC2, PS2, RANGE2)));
+}
+
+const Outcome& typed_run() {
+    static const Outcome o = run(typed_dialogue().input);
+    return o;
+}
+
+TEST(TypedModel, ConsoleDataFileAndInputEcho) {
+    const Outcome& o = typed_run();
+    EXPECT_TRUE(ended(o, 0, typed_dialogue()));
+    EXPECT_EQ(o.err, "");
+    expect_files(o, {{"dane", typed_data_file()}});
+    EXPECT_TRUE(same_bytes("input echo", typed_echo(true), split_at_modal(o.files.at("wyniki")).first));
+
+    // Five steps from 12 to 14, unknowns 2 and 1 in that order, then the legend.
+    const Records plot = lines_of(o.files.at("rys"));
+    ASSERT_EQ(plot.size(), 11u);
+    const Records lambdas = {" .120000E+02", " .125000E+02", " .130000E+02", " .135000E+02", " .140000E+02"};
+    for (size_t i = 0; i < 5; ++i) {
+        ASSERT_EQ(plot[i].size(), 110u) << plot[i];
+        EXPECT_EQ(plot[i].substr(0, 16), field(lambdas[i]) + "  ");
+        EXPECT_EQ(plot[i].substr(60, 3), "  2");
+        EXPECT_EQ(plot[i].substr(107, 3), "  1");
+    }
+    EXPECT_EQ(Records(plot.begin() + 5, plot.end()), LEGEND);
+}
+
+TEST(TypedModel, ReplayFromItsDataFile) {
+    const Outcome& typed = typed_run();
+    ASSERT_TRUE(typed.files.count("dane"));
+    Dialogue d;
+    d.names("dane", "wyniki", "rys").ask(ASK_ICD, "2").plot("2", "2 1").close();
+    const Outcome o = run(d.input, {{"dane", typed.files.at("dane")}});
+    EXPECT_TRUE(ended(o, 0, d));
+    expect_files(o, {{"dane", typed.files.at("dane")}, {"rys", typed.files.at("rys")}});
+    const auto [echo, sweep] = split_at_modal(o.files.at("wyniki"));
+    EXPECT_TRUE(same_bytes("input echo", typed_echo(false), echo));
+    EXPECT_FALSE(sweep.empty());
+    EXPECT_TRUE(same_bytes("results after the input", split_at_modal(typed.files.at("wyniki")).second, sweep));
+}
+
+// ============================================================ layouts
+TEST(Layout, TwelveStoreysWithoutDampers) {
+    // MR = I and KR = diag(i*i): no rotation, frequencies 1 to 12, unit mode
+    // shapes; gamma 0 gives a zero damping matrix.  One step at 0.5 with a
+    // unit force on storey 1: 1/(1 - 0.25) = 1.33333.
+    const Records k2 = {ONE, " .400000E+01", " .900000E+01", " .160000E+02", " .250000E+02", " .360000E+02",
+                        " .490000E+02", " .640000E+02", " .810000E+02", K100, " .121000E+03", " .144000E+03"};
+    const Records omega = {ONE, " .200000E+01", " .300000E+01", " .400000E+01", " .500000E+01", " .600000E+01",
+                           " .700000E+01", " .800000E+01", " .900000E+01", " .100000E+02", " .110000E+02", " .120000E+02"};
+    const Records zeros(12, Z), range = {" .500000E+00", " .500000E+00", ONE};
+    Records pc = zeros, amp = zeros, typed_k, typed_pc(12, "0");
+    pc[0] = ONE, amp[0] = " .133333E+01", typed_pc[0] = "1";
+    for (int i = 1; i <= 12; ++i) typed_k.push_back(std::to_string(i * i));
+    Dialogue d;
+    d.names("d", "w", "r").sizes("12", "0").frame(Records(12, "1"), typed_k, "0 0");
+    d.forcing(typed_pc, Records(12, "0"), "0.5 0.5 1").plot("2", "12 1").close();
+    const Outcome o = run(d.input);
+
+    EXPECT_TRUE(ended(o, 0, d));
+    const Matrix unit = diagonal(Records(12, ONE));
+    expect_files(o, {{"d", file(cat(Records{"   12    0    0"}, rows(unit), rows(diagonal(k2)), row_record({Z, Z}),
+                                     row_record(pc), row_record(zeros), row_record(range)))},
+                     {"w", file(cat(title(12, 0, 0), frame_echo(unit, diagonal(k2), Z, Z), BRAK3,
+                                    forcing_echo(true, pc, zeros, range), modal(omega, unit), damping(Matrix(12, zeros)),
+                                    step(range[0], amp, amp, zeros), CLOSING))},
+                     {"r", file(cat(Records{plot_row(range[0], {{Z, Z, Z, 12}, {amp[0], amp[0], Z, 1}})}, LEGEND))}});
+}
+
+TEST(Layout, NoDamperParametersAndUnknownTypeCodes) {
+    // LT = 2, LPT = 0: only the kk blocks.  Codes -1 and 9 leave Mkk and Kkk
+    // zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
+    // damping ratios plus 0.5 from the damper: at 10 the response is all at
+    // sin, 1/(10 * 1.5).  No plotted unknown: the plot file has the legend only.
+    Dialogue d;
+    d.names("d", "w", "r").sizes("1", "2", "0").say(ASK_MR).matin(1, 1, "1", {"1"}).say(ASK_KR).matin(1, 1, "2", {"100"});
+    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).matin(1, 1, "-1");
+    d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).matin(1, 1, "9");
+    d.forcing({"1"}, {"0"}, "10 10 1").plot("0", "").close();
+    const Outcome o = run(d.input);
+
+    EXPECT_TRUE(ended(o, 0, d));
+    const std::string g = " .500000E-01", h = " .500000E+00", x = " .666667E-01";
+    const Records range = {" .100000E+02", " .100000E+02", ONE};
+    expect_files(o, {{"d", file(cat(Records{"    1    2    0", "  " + ONE, "  " + K100, "  " + g + "  " + g, "  " + Z,
+                                            "  " + h, "  " + Z, "  " + ONE, "  " + Z},
+                                    row_record(range)))},
+                     {"w", file(cat(title(1, 2, 0), frame_echo({{ONE}}, {{K100}}, g, g), damper_echo(MASS, true, {{Z}}),
+                                    damper_echo(DAMPING, false, {{h}}), damper_echo(STIFFNESS, false, {{Z}}),
+                                    forcing_echo(true, {ONE}, {Z}, range), modal({range[0]}, {{ONE}}),
+                                    damping({{ONE}}), step(range[0], {x}, {Z}, {x}), CLOSING))},
+                     {"r", file(LEGEND)}});
+}
+
+class CouplingBlockNotSquare : public testing::TestWithParam<std::tuple<Console, const char*>> {};
+
+TEST_P(CouplingBlockNotSquare, StopsWithTheDimensionMessage) {
+    // LK = 1, LPT = 2: the 1 x 2 stiffness coupling block given as diagonal or symmetric.
+    const auto [console, code] = GetParam();
+    Dialogue d(console);
+    d.names("d", "w", "r").sizes("1", "1", "2").frame({"1"}, {"100"}, "0 0");
+    d.say(MASS.prompt("kk")).matin(1, 1, "0").say(MASS.prompt("kt")).matin(1, 2, "3", {"0.5", "0.25"});
+    d.say(MASS.prompt("tt")).matin(2, 2, "1", {"0.1", "0.2"});
+    d.say(DAMPING.prompt("kk")).matin(1, 1, "0").say(DAMPING.prompt("kt")).matin(1, 2, "0");
+    d.say(DAMPING.prompt("tt")).matin(2, 2, "0").say(STIFFNESS.prompt("kk")).matin(1, 1, "2", {"50"});
+    d.say(STIFFNESS.prompt("kt")).ask(ASK_TYPE, code).stop("BLAD WYMIARU MACIERZY");
+    const Outcome o = run(d.input, {}, {}, console);
+
+    EXPECT_TRUE(ended(o, 2, d));
+    EXPECT_EQ(o.err, "");
+    if (console == Console::pipes) {
+        EXPECT_TRUE(o.out.ends_with("PELNA NIESYMETRYCZNA=3\r\nBLAD WYMIARU MACIERZY\r\n\r\n"));
+    }
+    const Matrix mkt = {{" .500000E+00", " .250000E+00"}}, mtt = diagonal({" .100000E+00", " .200000E+00"});
+    const Matrix zero12 = {{Z, Z}}, zero22 = {{Z, Z}, {Z, Z}};
+    expect_files(o, {{"d", file(cat(Records{"    1    1    2", "  " + ONE, "  " + K100, "  " + Z + "  " + Z, "  " + Z},
+                                    rows(mkt), rows(mtt), Records{"  " + Z}, rows(zero12), rows(zero22),
+                                    Records{"   .500000E+02"}))},
+                     {"w", file(cat(title(1, 1, 2), frame_echo({{ONE}}, {{K100}}, Z, Z),
+                                    damper_echo(MASS, true, {{Z}}, mkt, mtt),
+                                    damper_echo(DAMPING, false, {{Z}}, zero12, zero22), STIFFNESS.caption("kk"),
+                                    Records{"   .500000E+02  *"}))}});
+}
+
+INSTANTIATE_TEST_SUITE_P(ConsolesAndCodes, CouplingBlockNotSquare,
+                         testing::Combine(testing::Values(Console::pipes, Console::terminal), testing::Values("1", "2")),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == Console::pipes ? "Pipes" : "Terminal") +
+                                    "Code" + std::get<1>(info.param);
+                         });
+
+// ============================================================ refusals
+TEST(Refusals, TypedValuesAreAskedAgain) {
+    Dialogue d;
+    d.names("d", "w", "r").ask(ASK_ICD, "0").say({"  ICD MUSI BYC ROWNE 1 LUB 2"}).ask(ASK_ICD, "1");
+    for (const char* lk : {"0", "21"}) d.ask(ASK_LK, lk).say({"  LICZBA KONDYGNACJI MUSI BYC OD 1 DO 20"});
+    d.ask(ASK_LK, "1");
+    for (const char* lt : {"-1", "1000"}) d.ask(ASK_LT, lt).say({"  LICZBA TLUMIKOW MUSI BYC OD 0 DO 999"});
+    d.ask(ASK_LT, "999").ask(ASK_LPT, "41").say({"  LICZBA PARAMETROW MUSI BYC OD 0 DO 40"}).ask(ASK_LPT, "0");
+    d.frame({"1"}, {"100"}, "0.05 0.05").say(MASS.prompt("kk")).matin(1, 1, "0");
+    d.say(DAMPING.prompt("kk")).matin(1, 1, "0").say(STIFFNESS.prompt("kk")).matin(1, 1, "0");
+    // A zero step, a negative step and 1 000 001 steps are refused; (1, 1, 1E17)
+    // starts at (1 - 1E17) + 1E17 = 0 and makes a second step at 1E17.
+    d.forcing({"1"}, {"0"}, "0 1 0");
+    for (const char* range : {"1 2 -0.5", "0 1000000 1", "1 1 1E17"})
+        d.say({"  BLEDNY ZAKRES CZESTOSCI - PONAD 1000000 KROKOW"}).ask(ASK_RANGE, range);
+    d.ask(ASK_NPLOT, "4").say({"  NAJWYZEJ 3 NIEWIADOME"}).plot("2", "0 1");
+    for (const char* numbers : {"1 2", "1 1"})
+        d.say({"  NUMER NIEWIADOMEJ MUSI BYC OD 1 DO  1"}).ask(ASK_NUMBERS, numbers);
+    const Outcome o = run(d.close().input);
+
+    EXPECT_TRUE(ended(o, 0, d));
+    const Records range = {ONE, ONE, " .100000E+18"}, g = {" .500000E-01", " .500000E-01"};
+    expect_files(o, {{"d", file(cat(Records{"    1  999    0", "  " + ONE, "  " + K100}, row_record(g),
+                                    Records{"  " + Z, "  " + Z, "  " + Z, "  " + ONE, "  " + Z}, row_record(range)))}});
+    const auto [echo, rest] = split_at_modal(o.files.at("w"));
+    EXPECT_TRUE(same_bytes("input echo",
+                           file(cat(title(1, 999, 0), frame_echo({{ONE}}, {{K100}}, g[0], g[1]),
+                                    damper_echo(MASS, true, {{Z}}), damper_echo(DAMPING, false, {{Z}}),
+                                    damper_echo(STIFFNESS, false, {{Z}}), forcing_echo(true, {ONE}, {Z}, range))),
+                           echo));
+    Records headers;
+    for (const auto& l : lines_of(rest))
+        if (l.starts_with("  WYNIKI OBLICZEN")) headers.push_back(l);
+    EXPECT_EQ(headers, Records({"  WYNIKI OBLICZEN LAMBDA= .000000E+00", "  WYNIKI OBLICZEN LAMBDA= .100000E+18"}));
+    // At 0 the response is the static one, 1/100; unknown 1 twice.
+    const Records plot = lines_of(o.files.at("r"));
+    ASSERT_EQ(plot.size(), 8u);
+    const Group static_response = {" .100000E-01", " .100000E-01", Z, 1};
+    EXPECT_EQ(plot[0], plot_row(Z, {static_response, static_response}));
+    EXPECT_TRUE(plot[1].starts_with("   .100000E+18")) << plot[1];
+    EXPECT_EQ(Records(plot.begin() + 2, plot.end()), LEGEND);
+}
+
+// The data file of the single storey of storey() with the given range record.
+std::string storey_data(const std::string& range) {
+    return file({"    1    0    0", "  " + ONE, "  " + K100, "  " + Z + "  " + Z, "  " + ONE, "  " + Z, range});
+}
+
+// A run from the data file "dane" that ends with an error before the plot prompts.
+Dialogue from_file_failing() {
+    Dialogue d;
+    d.names("dane", "wyniki", "rys").ask(ASK_ICD, "2").error_end();
+    return d;
+}
+
+TEST(Refusals, DataFileSizesOutOfRange) {
+    for (const char* sizes : {"   30    0    0", "    0    0    0", "   21    0    0", "    2   -1    0",
+                              "    2 1000    0", "    2    1   41", "    2    1   -1"}) {
+        SCOPED_TRACE(sizes);
+        const Files before = {{"dane", sizes + CRLF + storey_data("").substr(17)}, {"wyniki", "old results\r\n"}};
+        const Outcome o = run(from_file_failing().input, before);
+        EXPECT_TRUE(ended(o, 1, from_file_failing()));
+        EXPECT_TRUE(io_report(o.err, "READ(dane)"));
+        Files after = before;
+        after["rys"] = "";
+        EXPECT_EQ(o.files, after);
+    }
+}
+
+TEST(Refusals, DataFileRangeThatNeverEnds) {
+    for (const char* range : {"   .000000E+00   .100000E+01   .000000E+00", "   .100000E+01   .200000E+01  -.500000E+00"}) {
+        SCOPED_TRACE(range);
+        const Outcome o = run(from_file_failing().input, {{"dane", storey_data(range)}});
+        EXPECT_TRUE(ended(o, 1, from_file_failing()));
+        EXPECT_TRUE(io_report(o.err, "READ(dane)"));
+        expect_files(o, {{"wyniki", file(cat(title(1, 0, 0), frame_echo({{ONE}}, {{K100}}, Z, Z), BRAK3,
+                                             Records{"            AMPLITUDY SIL WYMUSZAJACYCH COS", "  " + ONE,
+                                                     "            AMPLITUDY SIL WYMUSZAJACYCH SIN", "  " + Z}))}});
+    }
+}
+
+TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
+    // Ends after KR: both matrices are listed.  A letter in KR: only MR is.
+    const Records mr = cat(title(1, 0, 0), Records{"                      INFORMACJE O RAMIE", "",
+                                                   "  MACIERZ MAS KONSTRUKCJI", "  " + ONE + "  *"});
+    const struct { std::string data; Records results; } cases[] = {
+        {file({"    1    0    0", "  " + ONE, "  " + K100}),
+         cat(mr, Records{"  MACIERZ SZTYWNOSCI KONSTRUKCJI", "   .100000E+03  *"})},
+        {file({"    1    0    0", "  " + ONE, "   .1000X0E+03", "  " + Z + "  " + Z}), mr}};
+    int numbers[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "ends early" : "malformed field");
+        const Outcome o = run(from_file_failing().input, {{"dane", cases[i].data}});
+        EXPECT_TRUE(ended(o, 1, from_file_failing()));
+        EXPECT_TRUE(io_report(o.err, "READ(dane)", &numbers[i]));
+        expect_files(o, {{"wyniki", file(cases[i].results)}});
+    }
+    EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
+}
+
+// ============================================================ console and units
+TEST(Terminal, ShortRunEndsWithOneLineEnd) {
+    Dialogue d = storey("0.05 0.05", "4 6 1", "r", Console::terminal);
+    d.plot("1", "1").close();
+    const Outcome o = run(d.input, {}, {}, Console::terminal);
+    EXPECT_TRUE(ended(o, 0, d, "terminal"));
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(o.out.ends_with("KLAWISZ ***\r\nStop - Program terminated.\r\n"));
+    EXPECT_EQ(o.files.size(), 3u);
+}
+
+TEST(Terminal, ErrorDuringAReadAddsNoLineEnd) {
+    for (const char* at_lk : {"x\n", ""}) {  // a letter for LK; the input ends at LK
+        SCOPED_TRACE(at_lk);
+        Dialogue d(Console::terminal);
+        d.names("d", "w", "r").ask(ASK_ICD, "1").say(ASK_LK).read().error_end();
+        const Outcome o = run(d.input + at_lk, {}, {}, Console::terminal);
+        EXPECT_TRUE(ended(o, 1, d, "terminal"));
+        EXPECT_TRUE(io_report(o.err, "READ(CON)"));
+        EXPECT_TRUE(o.out.ends_with("FUNDAMENTU\r\n"));
+    }
+}
+
+TEST(Console, LinesLongerThan130CharactersAreAnError) {
+    // A file name of 131 characters; an ICD line of 130 is taken, one of 131 is not.
+    Dialogue name, icd130, icd131;
+    name.say(BANNER).say(ASK_DATA).type(std::string(131, 'a')).error_end();
+    icd130.names("d", "w", "r").ask(ASK_ICD, std::string(129, ' ') + "1").say(ASK_LK).error_end();
+    icd131.names("d", "w", "r").ask(ASK_ICD, std::string(130, ' ') + "1").error_end();
+    for (const Dialogue* d : {&name, &icd130, &icd131}) {
+        const Outcome o = run(d->input);
+        EXPECT_TRUE(ended(o, 1, *d));
+        EXPECT_TRUE(io_report(o.err, "READ(CON)"));
+    }
+}
+
+TEST(Console, CtrlZLineIsEndOfFile) {
+    Dialogue d;
+    d.names("d", "w", "r").say(ASK_ICD).error_end();
+    const Outcome at_end = run(d.input);
+    EXPECT_TRUE(ended(at_end, 1, d));
+    EXPECT_TRUE(io_report(at_end.err, "READ(CON)"));
+    for (const char* line : {"\x1a", "1\x1a"}) {  // the lines behind it are never read
+        SCOPED_TRACE(e2e::visible(line));
+        const Outcome o = run(d.input + line + "\n1\n1\n0\n");
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(same_bytes("report", at_end.err, o.err));
+    }
+}
+
+TEST(Names, BlankNamesTakeArgumentsInTurnThenAsk) {
+    Dialogue d;
+    d.names("", "", "").name_prompt(3).type("").name_prompt(3).type("   ").name_prompt(3);
+    d.type("  plot_file_name.txt ").say(ASK_ICD).error_end();
+    const Outcome o = run(d.input, {}, {" first ", "second.dat"});
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_TRUE(io_report(o.err, "READ(CON)"));
+    EXPECT_TRUE(o.out.find("UNIT 3?  DANE O UKLADZIE") != std::string::npos);
+    EXPECT_EQ(o.files, (Files{{"first", ""}, {"second.dat", ""}, {"plot_file_name.txt", ""}}));
+}
+
+TEST(Names, EndOfInputAtTheNamePrompt) {
+    Dialogue d;
+    d.names("", "w", "r").name_prompt(1);
+    const Outcome o = run(d.input);
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_TRUE(io_report(o.err, "READ(CON)"));
+    EXPECT_TRUE(o.out.ends_with("\r\nUNIT 1? "));
+    EXPECT_TRUE(o.files.empty());
+}
+
+TEST(Devices, ConsoleAndNullAsThePlotFile) {
+    // Undamped, one step at 5: 1/(100 - 25) = .133333E-01.
+    for (const std::string name : {"  con", "NUL.TXT", "nul"}) {
+        SCOPED_TRACE(name);
+        Dialogue d = storey("0 0", "5 5 1", name);
+        d.plot("1", "1");
+        if (name == "  con")  // the records reach the console with their carriage control
+            d.say({plot_row(" .500000E+01", {{" .133333E-01", " .133333E-01", Z, 1}})}).say(LEGEND);
+        const Outcome o = run(d.close().input);
+        EXPECT_TRUE(ended(o, 0, d));
+        EXPECT_EQ(o.files.size(), 2u);
+        EXPECT_TRUE(o.files.count("d") && o.files.count("w"));
+    }
+}
+
+TEST(Devices, PrinterAndPortsAreRefused) {
+    for (const std::string name : {"PRN", "com2.dat", "Lpt1", "aux", "LINE"}) {
+        SCOPED_TRACE(name);
+        Dialogue d;
+        d.names("d", "w", name).error_end();
+        const Outcome o = run(d.input + "1\n");
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(io_report(o.err, "OPEN(" + name + ")"));
+        EXPECT_EQ(o.files, (Files{{"d", ""}, {"w", ""}}));
+    }
+}
+
+TEST(Files, ExistingFilesUnchangedWhenTheRunStopsBeforeWriting) {
+    // The input ends at the LPT prompt: not even the size record is written.
+    const Files old = {{"d", "old data\r\n"}, {"w", "old results\r\n"}, {"r", "old plot"}};
+    Dialogue d;
+    d.names("d", "w", "r").ask(ASK_ICD, "1").ask(ASK_LK, "2").ask(ASK_LT, "1").say(ASK_LPT).error_end();
+    const Outcome o = run(d.input, old);
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_TRUE(io_report(o.err, "READ(CON)"));
+    EXPECT_EQ(o.files, old);
+}
+
+TEST(Files, SameFileOnTwoUnitsIsRefused) {
+    for (const std::string second : {"d", "./d"}) {
+        SCOPED_TRACE(second);
+        Dialogue d;
+        d.names("d", second, "r").error_end();
+        const Outcome o = run(d.input + "1\n", {{"d", "keep\r\n"}});
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(io_report(o.err, "OPEN(" + second + ")"));
+        EXPECT_EQ(o.files, (Files{{"d", "keep\r\n"}}));
+    }
+}
+
+TEST(Files, WriteErrorOnAFullDevice) {
+    // Typed names keep 8 characters, so the results file comes from the
+    // command line.  The input echo of the two-storey model (over 2000
+    // characters) fills the file buffer before the first plot prompt.
+    Dialogue d;
+    d.names("dane", "", "rys").ask(ASK_ICD, "2").error_end();
+    const Outcome o = run(d.input + "2\n2 1\n\n", {{"dane", typed_data_file()}}, {"/dev/full"});
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
+    EXPECT_EQ(o.files, (Files{{"dane", typed_data_file()}, {"rys", ""}}));
+}
+
+TEST(FloatingPoint, EqualLowestFrequenciesStopInTheDamping) {
+    // MR = KR = I: both frequencies 1, the denominators of the damping
+    // coefficients are 1 - 1 = 0.  Unequal ratios divide a non-zero value
+    // by zero; equal ratios make 0/0.
+    const struct { const char* gammas; std::string g1, g2, report; } cases[] = {
+        {"0.02 0.05", " .200000E-01", " .500000E-01",
+         "\r\nrun-time error M6103: MATH\r\n- floating-point error: divide by zero\r\n"},
+        {"0.03 0.03", " .300000E-01", " .300000E-01", "\r\nrun-time error M6101: MATH\r\n- floating-point error: invalid\r\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.gammas);
+        Dialogue d;
+        d.names("d", "w", "r").sizes("2", "0").frame({"1", "1"}, {"1", "1"}, c.gammas);
+        d.forcing({"1", "0"}, {"0", "0"}, "0.5 1 0.5").error_end();
+        const Outcome o = run(d.input + "1\n1\n\n");
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(same_bytes("report", c.report, o.err));
+        const Matrix unit = diagonal({ONE, ONE});
+        const Records range = {" .500000E+00", ONE, " .500000E+00"};
+        expect_files(o, {{"d", file(cat(Records{"    2    0    0"}, rows(unit), rows(unit), row_record({c.g1, c.g2}),
+                                        row_record({ONE, Z}), row_record({Z, Z}), row_record(range)))},
+                         {"w", file(cat(title(2, 0, 0), frame_echo(unit, unit, c.g1, c.g2), BRAK3,
+                                        forcing_echo(true, {ONE, Z}, {Z, Z}, range), modal({ONE, ONE}, unit)))},
+                         {"r", ""}});
+    }
+}
+
+// ============================================================ resonance
+TEST(Sweep, UndampedResonanceIsSingular) {
+    // No damping: at 9 the response is 1/19 = .526316E-01; at 10 the
+    // matrix is zero.
+    Dialogue d = storey("0 0", "9 11 1");
+    d.plot("1", "1").say({SINGULAR}).stop("Return code 33");
+    const Outcome o = run(d.input + "\n");
+    EXPECT_TRUE(ended(o, 33, d));
+    EXPECT_EQ(o.err, "");
+    const Records range = {" .900000E+01", " .110000E+02", ONE};
+    const std::string x = " .526316E-01";
+    expect_files(o, {{"d", storey_data(field(range[0]) + field(range[1]) + field(range[2]))},
+                     {"w", file(cat(storey_echo(Z, range), modal({" .100000E+02"}, {{ONE}}), damping({{Z}}),
+                                    step(range[0], {x}, {x}, {Z}),
+                                    Records{SEP, "  WYNIKI OBLICZEN LAMBDA= .100000E+02", SINGULAR}))},
+                     {"r", file({plot_row(range[0], {{x, x, Z, 1}})})}});
+}
+
+// The value shown in an E12.6 field is the exact one to six digits.
+testing::AssertionResult six_digits(const std::string& shown, double exact) {
+    const double v = std::stod(shown);
+    const int e = std::stoi(shown.substr(shown.size() - 3));
+    if (std::fabs(v - exact) <= 0.5000001 * std::pow(10.0, e - 6)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "'" << shown << "' is not " << exact << " to six digits";
+}
+
+TEST(Sweep, DampedResonanceMatchesTheClosedForm) {
+    // Damping ratio 0.05 in the first mode (c = 1), F = 1 at cos:
+    // X = (F/k) / sqrt((1 - r^2)^2 + (2 zeta r)^2), r = lambda / 10, with the
+    // part at cos (F/k)(1 - r^2)/D and at sin (F/k)(2 zeta r)/D.
+    Dialogue d = storey("0.05 0.05", "9 11 1");
+    const Outcome o = run(d.plot("1", "1").close().input);
+    EXPECT_TRUE(ended(o, 0, d));
+    const Records res = lines_of(o.files.at("w")), plot = lines_of(o.files.at("r"));
+    const Records lambdas = {" .900000E+01", " .100000E+02", " .110000E+02"};
+    size_t at = 0;
+    for (size_t s = 0; s < 3; ++s, ++at) {
+        while (at < res.size() && !res[at].starts_with("  WYNIKI OBLICZEN")) ++at;
+        ASSERT_LT(at + 6, res.size());
+        EXPECT_EQ(res[at], "  WYNIKI OBLICZEN LAMBDA=" + lambdas[s]);
+        const std::string amp = res[at + 2].substr(2), ac = res[at + 4].substr(2), as = res[at + 6].substr(2);
+        const double r = (9.0 + double(s)) / 10, q = 1 - r * r, z = 2 * 0.05 * r, den = q * q + z * z;
+        EXPECT_TRUE(six_digits(amp, 0.01 / std::sqrt(den)));
+        EXPECT_TRUE(six_digits(ac, 0.01 * q / den));
+        EXPECT_TRUE(six_digits(as, 0.01 * z / den));
+        if (s == 1) {
+            EXPECT_EQ(amp + ac + as, " .100000E+00" + Z + " .100000E+00");
+        }
+        ASSERT_GT(plot.size(), s);
+        EXPECT_EQ(plot[s], plot_row(lambdas[s], {{amp, ac, as, 1}}));
+    }
+    EXPECT_EQ(Records(plot.begin() + 3, plot.end()), LEGEND);
+}
+
+}  // namespace

@@ -32,7 +32,7 @@ TEST(Format, ParsesEveryConstructIntoOneProgram) {
         {__LINE__, "('IT''S',\"A \"\"B\"\"\",'x\"y')", "'IT'S' 'A \"B\"' 'x\"y' rev=0"},
         // Blanks inside literals are kept.
         {__LINE__, "('  A B  ')", "'  A B  ' rev=0"},
-        // The specification ends at the parenthesis that matches its first.
+        // A format ends at the parenthesis that matches its first one.
         {__LINE__, "(2X,70('+'))(22X,'KONIEC OBLICZEN')", "X2 70['+'] rev=1"},
         {__LINE__, "(I2)garbage that is never read", "I2 rev=0"},
         // The reversion point is the last group outside any other group.

@@ -1,5 +1,6 @@
 #include "textio/units.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -163,21 +164,28 @@ bool fill(int fd, std::string& buf, std::size_t& pos, bool& at_eof, int number) 
 }
 
 // One raw console line, up to its LF (not included); false at end of input
-// with nothing read.
+// with nothing read.  Only its first kRawLine characters are kept: enough
+// to tell a line that is too long, without holding an endless one.
+constexpr std::size_t kRawLine = 4096;
+
 bool console_raw_line(int number, std::string& out) {
     ConsoleInput& c = g_cin;
     out.clear();
+    bool any = false;
+    auto keep = [&](std::size_t from, std::size_t n) {
+        any = any || n > 0;
+        if (out.size() < kRawLine) out.append(c.buf, from, std::min(n, kRawLine - out.size()));
+    };
     for (;;) {
         std::size_t nl = c.buf.find('\n', c.pos);
         if (nl != std::string::npos) {
-            out.append(c.buf, c.pos, nl - c.pos);
+            keep(c.pos, nl - c.pos);
             c.pos = nl + 1;
             return true;
         }
-        out.append(c.buf, c.pos, std::string::npos);
+        keep(c.pos, c.buf.size() - c.pos);
         c.pos = c.buf.size();
-        std::size_t had = out.size();
-        if (!fill(0, c.buf, c.pos, c.at_eof, number)) return had > 0;
+        if (!fill(0, c.buf, c.pos, c.at_eof, number)) return any;
     }
 }
 

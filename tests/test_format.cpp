@@ -77,6 +77,11 @@ TEST(Format, CacheGivesTheSameProgramForTheSameText) {
     const textio::FormatProgram& c = textio::cached_format("(2X,I4)");
     EXPECT_NE(&a, &c);
     EXPECT_EQ(describe(c), "X2 I4 rev=0");
+    // A different text of the same length in the same memory is another format.
+    char buf[16] = "(2X,'A')";
+    EXPECT_EQ(describe(textio::cached_format(buf)), "X2 'A' rev=0");
+    buf[5] = 'B';
+    EXPECT_EQ(describe(textio::cached_format(buf)), "X2 'B' rev=0");
 }
 
 }  // namespace

@@ -298,6 +298,7 @@ TEST_F(TextIo, StatementErrorsAreReported) {
     EXPECT_EXIT(textio::write_fmt(6, "(2X,Q5)", {}), testing::ExitedWithCode(1), "WRITE\\(errs\\)");
     EXPECT_EXIT(textio::write_fmt(6, "(2X,'A')", {Out(1.0)}), testing::ExitedWithCode(1),
                 "WRITE\\(errs\\)\r\n- format has no edit descriptor");
+    EXPECT_EQ(slurp("errs"), "");  // refused before any record of it
 }
 
 TEST_F(TextIo, WriteFailureIsReportedNeverSilent) {

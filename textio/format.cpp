@@ -111,6 +111,8 @@ public:
         }
         prog_.ops.push_back(FormatOp::of(FormatOp::finish));
         prog_.reversion = last_top_group >= 0 ? last_top_group : 0;
+        for (std::size_t k = static_cast<std::size_t>(prog_.reversion); k < prog_.ops.size(); ++k)
+            prog_.reversion_has_data = prog_.reversion_has_data || prog_.ops[k].is_data();
         return std::move(prog_);
     }
 
@@ -182,16 +184,15 @@ FormatProgram parse_format(std::string_view text) { return Parser(text).run(); }
 
 const FormatProgram& cached_format(std::string_view text) {
     // The sweep performs the same few statements thousands of times; the
-    // last one used is checked first.
+    // last one used is compared first.
     static std::map<std::string, std::unique_ptr<FormatProgram>, std::less<>> cache;
-    static std::string_view last_text;
+    static std::string_view last_text;  // the cache's own copy of the text
     static const FormatProgram* last = nullptr;
-    if (last != nullptr && text.data() == last_text.data() && text.size() == last_text.size())
-        return *last;
+    if (last != nullptr && text == last_text) return *last;
     auto it = cache.find(text);
     if (it == cache.end())
         it = cache.emplace(std::string(text), std::make_unique<FormatProgram>(parse_format(text))).first;
-    last_text = text;
+    last_text = it->first;
     last = it->second.get();
     return *last;
 }

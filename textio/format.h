@@ -39,6 +39,7 @@ struct FormatOp {
 struct FormatProgram {
     std::vector<FormatOp> ops;  // ends with exactly one finish
     int32_t reversion = 0;      // where scanning continues after the final ')'
+    bool reversion_has_data = false;  // whether a reversion can ever consume an item
     std::string error;          // non-empty when the text cannot be read
 };
 

@@ -38,7 +38,6 @@ public:
                 continue;
             }
             if (op.kind != FormatOp::finish) ++pc_;
-            if (op.is_data()) data_since_reversion_ = true;
             return op;
         }
     }
@@ -46,9 +45,7 @@ public:
     // Continues at the reversion point; false when the part reverted to
     // holds no data descriptor (the statement would never end).
     bool revert() {
-        if (reverted_ && !data_since_reversion_) return false;
-        reverted_ = true;
-        data_since_reversion_ = false;
+        if (!p_.reversion_has_data) return false;
         pc_ = p_.reversion;
         depth_ = 0;
         return true;
@@ -59,8 +56,6 @@ private:
     int32_t pc_ = 0;
     int32_t stack_[kMaxGroupDepth + 1] = {};
     int depth_ = 0;
-    bool reverted_ = false;
-    bool data_since_reversion_ = false;
 };
 
 const FormatProgram& program_for(int unit, std::string_view fmt, IoOp op) {
@@ -138,8 +133,8 @@ void write_fmt(int unit, std::string_view fmt, const Out* items, std::size_t cou
         case FormatOp::slash: deliver(); continue;
         case FormatOp::finish:
             if (next == count) break;
-            deliver();
             if (!walk.revert()) no_end(unit, IoOp::write);
+            deliver();
             continue;
         default: {
             if (next == count) break;

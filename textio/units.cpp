@@ -29,6 +29,8 @@ struct Unit {
     std::size_t olen = 0;
     bool writing = false;
     bool err_pending = false;  // the standard-error device's own line end
+    bool can_read = true;      // false when the file could be opened for writing only
+    bool can_write = true;     // false when it could be opened for reading only
     // Input: raw bytes read ahead, lines taken so far and the file position
     // just behind the last line taken.
     std::string ibuf;
@@ -114,6 +116,9 @@ bool flush_unit(Unit& u) {
 
 void put_file_record(int number, std::string_view record) {
     Unit& u = unit_at(number);
+    if (!u.can_write)
+        io_error(IoError::write_failed, IoOp::write, name_of(number),
+                 "the file could be opened for reading only");
     if (!u.writing) {
         // The first output after the open or after input cuts the file off
         // at the current position: what stood behind it is replaced.
@@ -226,6 +231,8 @@ std::string quoted_excerpt(std::string_view s) {
 
 std::string_view get_file_line(int number) {
     Unit& u = unit_at(number);
+    if (!u.can_read)
+        io_error(IoError::read_failed, IoOp::read, name_of(number), "the file could be opened for writing only");
     if (u.writing) {
         // Input after output goes on from the end of what was written.
         if (!flush_unit(u)) write_error(number);
@@ -322,17 +329,27 @@ std::string resolve_blank_name(int number) {
 
 void open_file(int number, Unit& u) {
     std::string path(u.name, u.name_len);
+    bool can_read = true;
+    bool can_write = true;
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM || errno == ETXTBSY))
+    int err = errno;
+    if (fd < 0 && err == ENOENT) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        err = errno;
+    } else if (fd < 0 && (err == EACCES || err == EROFS || err == EPERM || err == ETXTBSY)) {
+        // Refused for reading and writing: reading only, then writing only.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && (errno == EACCES || errno == EPERM)) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        can_write = fd < 0;
+        can_read = fd >= 0;
+        if (fd < 0) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
-        int err = errno;
         u.kind = Kind::none;
         io_error(IoError::open_failed, IoOp::open, {u.name, u.name_len},
                  "cannot open file " + quoted_excerpt(path) + ": " + std::strerror(err));
     }
+    u.can_read = can_read;
+    u.can_write = can_write;
     struct stat st {};
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);

@@ -80,13 +80,6 @@ std::string where(int unit) {
     return line > 0 ? " in line " + std::to_string(line) : std::string();
 }
 
-std::string excerpt(std::string_view s) {
-    constexpr std::size_t kShow = 40;
-    std::string out = "'";
-    out.append(s.substr(0, kShow));
-    if (s.size() > kShow) out += "...";
-    return out + "'";
-}
 
 [[noreturn]] void scan_failed(int unit, ScanError e, std::string_view text) {
     IoError code = IoError::bad_real;
@@ -103,7 +96,7 @@ std::string excerpt(std::string_view s) {
     case ScanError::none: break;
     }
     std::string msg = what;
-    if (!text.empty()) msg += " " + excerpt(text);
+    if (!text.empty()) msg += " " + quoted_excerpt(text);
     io_error(code, IoOp::read, unit_name(unit), msg + where(unit));
 }
 

@@ -220,14 +220,6 @@ std::string_view get_console_line(int number) {
     return g_cin.line;
 }
 
-std::string quoted_excerpt(std::string_view s) {
-    constexpr std::size_t kShow = 40;
-    std::string out = "'";
-    out.append(s.substr(0, kShow));
-    if (s.size() > kShow) out += "...";
-    out += "'";
-    return out;
-}
 
 std::string_view get_file_line(int number) {
     Unit& u = unit_at(number);
@@ -374,6 +366,15 @@ void open_file(int number, Unit& u) {
 }
 
 }  // namespace
+
+std::string quoted_excerpt(std::string_view s) {
+    constexpr std::size_t kShow = 40;
+    std::string out = "'";
+    out.append(s.substr(0, kShow));
+    if (s.size() > kShow) out += "...";
+    out += "'";
+    return out;
+}
 
 void console_delivery(std::string_view record, bool& pending, std::string& out) {
     if (record.empty()) record = " ";

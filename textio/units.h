@@ -59,6 +59,9 @@ void set_console_pending(bool pending);
 // ended; the line of the record itself is left pending.
 void console_delivery(std::string_view record, bool& pending, std::string& out);
 
+// A text as messages quote it: in apostrophes, cut after 40 characters.
+std::string quoted_excerpt(std::string_view s);
+
 // Writes bytes to a standard stream, retrying short writes; false on failure.
 bool write_fd(int fd, const char* data, std::size_t size);
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "textio/io.h"
 #include "textio/runtime.h"
@@ -222,6 +223,89 @@ TEST_F(TextIo, FreeFormInputAcrossLines) {
     EXPECT_EQ(x, 15.0);
     EXPECT_EXIT(textio::read_free(51, {h}), testing::ExitedWithCode(1),
                 "\r\nrun-time error F[0-9]{4}: READ\\(free\\)\r\n- .*\r\n");
+}
+
+// One free-form statement over the lines of a data file, items of the
+// kinds given ('i' integer, 'r' real), all holding kUnset before the read.
+constexpr double kUnset = -99.0;
+
+std::vector<double> free_statement(const std::string& name, const std::vector<std::string>& lines,
+                                   std::string_view kinds) {
+    std::string bytes;
+    for (const std::string& l : lines) bytes += l + "\n";
+    std::ofstream(name, std::ios::binary) << bytes;
+    textio::open_unit(9, name);
+    std::vector<int32_t> ints(kinds.size(), static_cast<int32_t>(kUnset));
+    std::vector<double> reals(kinds.size(), kUnset);
+    std::vector<In> items;
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+        items.push_back(kinds[k] == 'i' ? In(ints[k]) : In(reals[k]));
+    textio::read_free(9, items.data(), items.size());
+    std::vector<double> values;
+    for (std::size_t k = 0; k < kinds.size(); ++k) values.push_back(kinds[k] == 'i' ? ints[k] : reals[k]);
+    return values;
+}
+
+TEST_F(TextIo, FreeFormStatements) {
+    struct Row {
+        int line;
+        std::vector<std::string> lines;
+        std::string_view kinds;
+        std::vector<double> values;
+    };
+    const Row rows[] = {
+        // Values beyond those needed are left on the line.
+        {__LINE__, {"2 3"}, "i", {2}},
+        {__LINE__, {"1,5"}, "r", {1.0}},
+        {__LINE__, {"1 , 2"}, "ii", {1, 2}},
+        // An empty line is skipped: the read goes on to the next one.
+        {__LINE__, {"", "   ", "4"}, "i", {4}},
+        {__LINE__, {"1", "", "2.5 3"}, "irr", {1, 2.5, 3}},
+        {__LINE__, {",  7"}, "ii", {kUnset, 7}},
+        {__LINE__, {"3*0"}, "rrr", {0, 0, 0}},
+        {__LINE__, {"1 / 9"}, "iii", {1, kUnset, kUnset}},
+        {__LINE__, {"2*", "5"}, "iii", {kUnset, kUnset, 5}},
+        {__LINE__, {"2*7 /"}, "iri", {7, 7, kUnset}},
+        {__LINE__, {"1,", ",3"}, "iii", {1, kUnset, 3}},
+        {__LINE__, {"1", ",3"}, "ii", {1, 3}},
+        {__LINE__, {"5*1.5"}, "rr", {1.5, 1.5}},
+        {__LINE__, {"16#FF -2#101 1.5+2"}, "iir", {255, -5, 150}},
+        {__LINE__, {"5"}, "r", {5.0}},
+        {__LINE__, {"1e-400,-2147483648"}, "ri", {0.0, -2147483648.0}},
+    };
+    int serial = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        EXPECT_EQ(free_statement("stmt" + std::to_string(++serial), row.lines, row.kinds), row.values);
+    }
+}
+
+TEST_F(TextIo, FreeFormStatementErrors) {
+    struct Row {
+        int line;
+        std::vector<std::string> lines;
+        std::string_view kinds;
+        const char* message;
+    };
+    const Row rows[] = {
+        {__LINE__, {"2.5"}, "i", "invalid integer '2.5'"},
+        {__LINE__, {"1e5"}, "i", "invalid integer '1e5'"},
+        {__LINE__, {"2147483648"}, "i", "integer out of range"},
+        {__LINE__, {"37#1"}, "i", "invalid integer"},
+        {__LINE__, {"1e400"}, "r", "real number out of range"},
+        {__LINE__, {"-"}, "r", "invalid real number"},
+        {__LINE__, {"0*1"}, "r", "repeat count of zero"},
+        {__LINE__, {"(1.0,2.0)"}, "r", "pair of values"},
+        {__LINE__, {"1", "2*2.5"}, "ii", "invalid integer '2.5' in line 2"},
+        {__LINE__, {"1"}, "rr", "end of file after line 1"},
+    };
+    int serial = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        std::string name = "err" + std::to_string(++serial);
+        EXPECT_EXIT(free_statement(name, row.lines, row.kinds), testing::ExitedWithCode(1),
+                    "\r\nrun-time error F[0-9]{4}: READ\\(" + name + "\\)\r\n- " + row.message);
+    }
 }
 
 TEST_F(TextIo, FreeFormErrorsEndTheRunWithTheReport) {

@@ -53,6 +53,7 @@ struct ConsoleInput {
     std::string buf;
     std::size_t pos = 0;
     bool at_eof = false;
+    bool after_cr = false;  // the last line ended in CR: an LF next belongs to it
     std::string line;
 } g_cin;
 
@@ -168,9 +169,12 @@ bool fill(int fd, std::string& buf, std::size_t& pos, bool& at_eof, int number) 
     }
 }
 
-// One raw console line, up to its LF (not included); false at end of input
-// with nothing read.  Only its first kRawLine characters are kept: enough
-// to tell a line that is too long, without holding an endless one.
+// One raw console line, up to its line end (not included): LF, CR LF or a
+// lone CR.  A CR ends the line at once, and an LF straight after it is
+// skipped when the next line is taken, so that a CR never waits for more
+// input to learn what follows it.  False at end of input with nothing
+// read.  Only the first kRawLine characters are kept: enough to tell a
+// line that is too long, without holding an endless one.
 constexpr std::size_t kRawLine = 4096;
 
 bool console_raw_line(int number, std::string& out) {
@@ -182,10 +186,15 @@ bool console_raw_line(int number, std::string& out) {
         if (out.size() < kRawLine) out.append(c.buf, from, std::min(n, kRawLine - out.size()));
     };
     for (;;) {
-        std::size_t nl = c.buf.find('\n', c.pos);
-        if (nl != std::string::npos) {
-            keep(c.pos, nl - c.pos);
-            c.pos = nl + 1;
+        if (c.after_cr && c.pos < c.buf.size()) {
+            if (c.buf[c.pos] == '\n') ++c.pos;
+            c.after_cr = false;
+        }
+        std::size_t end = c.buf.find_first_of("\r\n", c.pos);
+        if (end != std::string::npos) {
+            keep(c.pos, end - c.pos);
+            c.after_cr = c.buf[end] == '\r';
+            c.pos = end + 1;
             return true;
         }
         keep(c.pos, c.buf.size() - c.pos);
@@ -194,15 +203,11 @@ bool console_raw_line(int number, std::string& out) {
     }
 }
 
-// A console line as the statements see it: nullptr-free view, or end of
-// file for the end of input and for a line ending in Ctrl-Z.
+// A console line as the statements see it, or false for the end of input
+// and for a line ending in Ctrl-Z.
 bool console_line(int number, std::string& out) {
     if (!console_raw_line(number, out)) return false;
-    if (!out.empty() && out.back() == '\r') out.pop_back();
-    if (!out.empty() && out.back() == '\x1a') return false;
-    std::size_t cr = out.find('\r');
-    if (cr != std::string::npos) out.resize(cr);
-    return true;
+    return out.empty() || out.back() != '\x1a';
 }
 
 std::string_view get_console_line(int number) {

@@ -7,7 +7,7 @@
 #include "analysis/eigen.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
-#include "analysis/solve.h"
+#include "analysis/step.h"
 #include "input/damper.h"
 #include "input/forcin.h"
 #include "input/frame.h"
@@ -60,51 +60,11 @@ void choose_plotted(int32_t LK) {
     }
 }
 
-// The harmonic-response matrix and its right-hand side at LAMBDA.
-void build_system(int32_t LK, int32_t NU, const double* MS, const double* CS, const double* KS, const double* PC,
-                  const double* PS, double* AH, double* XH) {
-    const int32_t NU2 = NU + NU;
-    for (int32_t i = 1; i <= NU; ++i) {
-        for (int32_t j = 1; j <= NU; ++j) {
-            const double w = KS[idx(NU, i, j)] - (MS[idx(NU, i, j)] * LAMBDA) * LAMBDA;
-            const double v = CS[idx(NU, i, j)] * LAMBDA;
-            AH[idx(NU2, i, j)] = w;
-            AH[idx(NU2, NU + i, NU + j)] = w;
-            AH[idx(NU2, i, NU + j)] = v;
-            AH[idx(NU2, NU + i, j)] = -v;
-        }
-    }
-    for (int32_t i = 0; i < NU2; ++i) XH[i] = 0.0;
-    for (int32_t i = 0; i < LK; ++i) {
-        XH[i] = PC[i];
-        XH[NU + i] = PS[i];
-    }
-}
-
 [[noreturn]] void singular(double d, int32_t i) {
     constexpr const char* kReport = "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)";
     write_fmt(kResultsUnit, kReport, {d, i});
     write_fmt(kConsole, kReport, {d, i});
     textio::stop_code(33);
-}
-
-// Solves the step's system.  Factoring without exchanges fails also when
-// only a leading block is singular; such a step is solved again with row
-// exchanges, and only a matrix that is singular as a whole ends the run.
-void solve_step(int32_t LK, int32_t NU, const double* MS, const double* CS, const double* KS, const double* PC,
-                const double* PS, double* AH, double* XH) {
-    const int32_t NU2 = NU + NU;
-    double d = 0.0;
-    int32_t i = 0;
-    DECOMP(AH, NU2, d, i);
-    if (i == 0) {
-        SOLVE(AH, NU2, XH);
-        return;
-    }
-    build_system(LK, NU, MS, CS, KS, PC, PS, AH, XH);
-    int32_t ising = 0;
-    PIVSOL(AH, NU2, XH, ising);
-    if (ising != 0) singular(d, i);
 }
 
 void step_records(int32_t LK, const double* AMP, const double* AC, const double* AS) {
@@ -135,7 +95,6 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
             double* Mtt, double* CS, double* CR, double* Ckk, double* Ckt, double* Ctk, double* Ctt, double* KS,
             double* KR, double* Kkk, double* Kkt, double* Ktk, double* Ktt, double* PHI, double* AE, double* PC,
             double* PS, double* OMEGA, double* AH, double* XH, double* AC, double* AS, double* AMP) {
-    (void)NU2;
     // Input of the system data, in its fixed order.
     FRAMIN(LK, LT, LPT, ICD, MR, KR, GAMMA[0], GAMMA[1]);
     DAMPM(LK, LT, LPT, ICD, Mkk, Mkt, Mtk, Mtt);
@@ -165,13 +124,15 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
 
     // The sweep: LAMBDA accumulated by repeated addition, the end tested
     // after the step's records.
+    const System system{LK, NU, MS, CS, KS, PC, PS};
+    StepWork work(NU2, AH, XH);
     LAMBDA = LAMMIN - DLAM;
     do {
         LAMBDA = DLAM + LAMBDA;
         write_fmt(kResultsUnit, kSeparator);
         write_fmt(kResultsUnit, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", {LAMBDA});
-        build_system(LK, NU, MS, CS, KS, PC, PS, AH, XH);
-        solve_step(LK, NU, MS, CS, KS, PC, PS, AH, XH);
+        const StepResult res = solve_step(system, LAMBDA, work);
+        if (res.path == StepPath::singular) singular(res.d, res.i);
         for (int32_t i = 0; i < LK; ++i) {
             AC[i] = XH[i];
             AS[i] = XH[NU + i];

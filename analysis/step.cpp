@@ -1,0 +1,185 @@
+// One step of the resonance sweep.
+//
+// DECOMP eliminates without exchanges and keeps each pivot as d - 1, so a
+// nearly singular leading block, or pivots far above 1 (stiffnesses in N/m),
+// can cost the solution most of its digits.  Every solution is therefore
+// checked by iterative refinement with DECOMP's own factors; a step whose
+// solution passes at once keeps the bits DECOMP and SOLVE gave it.
+#include "analysis/step.h"
+
+#include <algorithm>
+#include <cfenv>
+#include <cmath>
+#include <cstddef>
+
+#include "analysis/solve.h"
+
+namespace {
+
+// A solution is accepted when the estimate of its error in every frame
+// unknown, at cos and at sin, is at most this share of that unknown's
+// amplitude: a hundredth of a unit of the sixth printed digit.
+constexpr double kAccuracy = 1e-8;
+// Refinements after the first check.
+constexpr int kMaxRefinements = 3;
+
+inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
+    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
+}
+
+// The floating-point traps off for a scope, with the flags cleared on entry
+// and the environment, flags included, restored on exit: nothing done in
+// the scope can stop the run or leave a trace for the caller.
+class TrapsOff {
+public:
+    TrapsOff() { feholdexcept(&env_); }
+    ~TrapsOff() { fesetenv(&env_); }
+    TrapsOff(const TrapsOff&) = delete;
+    TrapsOff& operator=(const TrapsOff&) = delete;
+
+private:
+    fenv_t env_;
+};
+
+bool all_finite(const double* v, int32_t n) {
+    for (int32_t k = 0; k < n; ++k)
+        if (!std::isfinite(v[k])) return false;
+    return true;
+}
+
+// r := XH0 - AH0 x, then r := (factored AH) solve r: the estimate of the
+// error of x.  False when a value is not finite.
+bool error_estimate(int32_t n, const StepWork& w, const double* x, double* r) {
+    std::copy_n(w.XH0.data(), n, r);
+    for (int32_t j = 1; j <= n; ++j) {
+        const double xj = x[j - 1];
+        const double* col = w.AH0.data() + idx(n, 1, j);
+        for (int32_t i = 0; i < n; ++i) r[i] = r[i] - col[i] * xj;
+    }
+    if (!all_finite(r, n)) return false;
+    for (int32_t i = 1; i <= n; ++i) {
+        const double f = r[i - 1] / (w.AH[idx(n, i, i)] + 1);
+        if (f == 0) continue;
+        const double* col = w.AH + idx(n, 1, i);
+        for (int32_t k = 0; k < n; ++k) r[k] = r[k] - col[k] * f;
+    }
+    return all_finite(r, n);
+}
+
+// Whether the error e of x is small against the amplitude of every frame
+// unknown, the amplitude taken as the sweep takes it.
+bool accurate(const System& s, const double* x, const double* e) {
+    for (int32_t k = 0; k < s.LK; ++k) {
+        const double ac = x[k];
+        const double as = x[s.NU + k];
+        const double amp = std::sqrt(as * as + ac * ac);
+        const double tol = kAccuracy * amp;
+        if (!(std::fabs(e[k]) <= tol) || !(std::fabs(e[s.NU + k]) <= tol)) return false;
+    }
+    return true;
+}
+
+// Checks x0 (in XH) and up to three refined candidates.  The refinements
+// made when one is accepted (and it is then in XH), or -1.
+int refine(const System& s, StepWork& w) {
+    const int32_t n = s.NU2();
+    double* x = w.X.data();
+    double* e = w.R.data();
+    std::copy_n(w.XH, n, x);
+    for (int round = 0;; ++round) {
+        if (!all_finite(x, n) || !error_estimate(n, w, x, e)) return -1;
+        if (accurate(s, x, e)) {
+            if (round > 0) std::copy_n(x, n, w.XH);
+            return round;
+        }
+        if (round == kMaxRefinements) return -1;
+        for (int32_t i = 0; i < n; ++i) x[i] = x[i] + e[i];
+    }
+}
+
+// The system (from AH0 and XH0, exactly as built) into AH and XH.
+void restore_system(int32_t n, StepWork& w) {
+    std::copy_n(w.AH0.data(), static_cast<std::size_t>(n) * static_cast<std::size_t>(n), w.AH);
+    std::copy_n(w.XH0.data(), n, w.XH);
+}
+
+// The check of a solution from DECOMP and SOLVE, and when it fails the
+// solution with row exchanges.  Runs with the traps off.
+void check_solution(const System& s, StepWork& w, StepResult& res) {
+    TrapsOff traps_off;
+    const int32_t n = s.NU2();
+    const int rounds = refine(s, w);
+    if (rounds >= 0) {
+        res.path = rounds == 0 ? StepPath::factored : StepPath::refined;
+        res.rounds = rounds;
+        return;
+    }
+    res.rounds = kMaxRefinements;
+    std::copy_n(w.XH, n, w.X0.data());
+    restore_system(n, w);
+    int32_t ising = 0;
+    PIVSOL(w.AH, n, w.XH, ising);
+    if (ising == 0 && all_finite(w.XH, n)) {
+        res.path = StepPath::repivoted;
+        return;
+    }
+    std::copy_n(w.X0.data(), n, w.XH);
+    res.path = StepPath::kept;
+}
+
+}  // namespace
+
+StepWork::StepWork(int32_t NU2, double* AH_, double* XH_)
+    : AH0(static_cast<std::size_t>(NU2) * NU2), XH0(NU2), X0(NU2), X(NU2), R(NU2) {
+    if (AH_ == nullptr) {
+        own_AH.resize(static_cast<std::size_t>(NU2) * NU2);
+        AH_ = own_AH.data();
+    }
+    if (XH_ == nullptr) {
+        own_XH.resize(static_cast<std::size_t>(NU2));
+        XH_ = own_XH.data();
+    }
+    AH = AH_;
+    XH = XH_;
+}
+
+void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
+    const int32_t NU = s.NU;
+    const int32_t NU2 = s.NU2();
+    for (int32_t i = 1; i <= NU; ++i) {
+        for (int32_t j = 1; j <= NU; ++j) {
+            const double w = s.KS[idx(NU, i, j)] - (s.MS[idx(NU, i, j)] * LAMBDA) * LAMBDA;
+            const double v = s.CS[idx(NU, i, j)] * LAMBDA;
+            AH[idx(NU2, i, j)] = w;
+            AH[idx(NU2, NU + i, NU + j)] = w;
+            AH[idx(NU2, i, NU + j)] = v;
+            AH[idx(NU2, NU + i, j)] = -v;
+        }
+    }
+    for (int32_t i = 0; i < NU2; ++i) XH[i] = 0.0;
+    for (int32_t i = 0; i < s.LK; ++i) {
+        XH[i] = s.PC[i];
+        XH[NU + i] = s.PS[i];
+    }
+}
+
+// Factoring without exchanges fails also when only a leading block is
+// singular; such a step is solved again with row exchanges, and only a
+// matrix that is singular as a whole is reported so.
+StepResult solve_step(const System& s, double LAMBDA, StepWork& w) {
+    const int32_t n = s.NU2();
+    StepResult res;
+    build_system(s, LAMBDA, w.AH0.data(), w.XH0.data());
+    restore_system(n, w);
+    DECOMP(w.AH, n, res.d, res.i);
+    if (res.i != 0) {
+        restore_system(n, w);
+        int32_t ising = 0;
+        PIVSOL(w.AH, n, w.XH, ising);
+        res.path = ising != 0 ? StepPath::singular : StepPath::exchanged;
+        return res;
+    }
+    SOLVE(w.AH, n, w.XH);
+    check_solution(s, w, res);
+    return res;
+}

@@ -640,6 +640,27 @@ TEST(Console, LinesLongerThan130CharactersAreAnError) {
     }
 }
 
+TEST(Console, LoneCrAndCrLfEndLinesAsLfDoes) {
+    // The typed model again, its lines ended in turn by CR, CR LF and LF.
+    // An empty line behind a lone CR would join it as CR LF, so the line
+    // before an empty one keeps CR LF.
+    const std::string lf_input = typed_dialogue().input;
+    std::vector<std::string> lines;
+    for (size_t from = 0, to; (to = lf_input.find('\n', from)) != std::string::npos; from = to + 1)
+        lines.push_back(lf_input.substr(from, to - from));
+    std::string input;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        const bool next_empty = k + 1 < lines.size() && lines[k + 1].empty();
+        const char* end = k % 3 == 0 ? (next_empty ? "\r\n" : "\r") : k % 3 == 1 ? "\r\n" : "\n";
+        input += lines[k] + end;
+    }
+    const Outcome& want = typed_run();
+    Outcome o = run(input);
+    EXPECT_EQ(o.status, want.status);
+    EXPECT_TRUE(same_bytes("console", want.out, o.out));
+    for (const auto& [name, bytes] : want.files) EXPECT_TRUE(same_bytes(name, bytes, o.files[name]));
+}
+
 TEST(Console, CtrlZLineIsEndOfFile) {
     Dialogue d;
     d.names("d", "w", "r").say(ASK_ICD).error_end();

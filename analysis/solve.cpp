@@ -167,6 +167,31 @@ template <int W, int R, int C>
     IFAIL = 0;
 }
 
+// y := y - x*f for n elements, element by element: W lanes at a time, then
+// one by one.
+template <int W>
+[[gnu::always_inline]] inline void column_update_w(double* y, const double* x, double f, index_t n) {
+    using v = typename simd<W>::v;
+    index_t k = 0;
+    for (; k + 2 * W <= n; k += 2 * W) {
+        v y0, y1, x0, x1;
+        load<W>(y0, y + k);
+        load<W>(y1, y + k + W);
+        load<W>(x0, x + k);
+        load<W>(x1, x + k + W);
+        store<W>(y + k, y0 - x0 * f);
+        store<W>(y + k + W, y1 - x1 * f);
+    }
+    if (k + W <= n) {
+        v y0, x0;
+        load<W>(y0, y + k);
+        load<W>(x0, x + k);
+        store<W>(y + k, y0 - x0 * f);
+        k += W;
+    }
+    for (; k < n; ++k) y[k] = y[k] - x[k] * f;
+}
+
 // One clone per instruction set; the widest that the processor offers is
 // chosen at the first call, so the program runs on any x86-64.
 #if defined(__x86_64__) || defined(__i386__)
@@ -178,10 +203,18 @@ __attribute__((target("avx2"))) void decomp_avx2(double* A, index_t n, double& D
                                                  int32_t& IFAIL) {
     decomp_blocked<4, 2, 4>(A, n, DFAIL, IFAIL);
 }
+__attribute__((target("avx512f"))) void column_update_avx512(double* y, const double* x, double f,
+                                                            index_t n) {
+    column_update_w<8>(y, x, f, n);
+}
+__attribute__((target("avx2"))) void column_update_avx2(double* y, const double* x, double f, index_t n) {
+    column_update_w<4>(y, x, f, n);
+}
 #endif
 void decomp_base(double* A, index_t n, double& DFAIL, int32_t& IFAIL) {
     decomp_blocked<2, 2, 4>(A, n, DFAIL, IFAIL);
 }
+void column_update_base(double* y, const double* x, double f, index_t n) { column_update_w<2>(y, x, f, n); }
 
 }  // namespace
 
@@ -196,6 +229,14 @@ decomp_fn decomp_for(int width) {
     if (width == 4) return decomp_avx2;
 #endif
     return width == 2 ? decomp_base : nullptr;
+}
+
+column_update_fn column_update_for(int width) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (width == 8) return column_update_avx512;
+    if (width == 4) return column_update_avx2;
+#endif
+    return width == 2 ? column_update_base : nullptr;
 }
 
 // Vector width in doubles of the clone that DECOMP uses on this processor.
@@ -216,14 +257,20 @@ void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL) {
     kernel(A, N, DFAIL, IFAIL);
 }
 
+void column_update(double* y, const double* x, double f, std::ptrdiff_t n) {
+    static const solve_kernels::column_update_fn kernel =
+        solve_kernels::column_update_for(solve_kernels::decomp_width());
+    kernel(y, x, f, n);
+}
+
 void SOLVE(const double* A, const int32_t& N, double* V) {
     const index_t n = N;
-    auto a = [&](index_t i, index_t j) { return A[(j - 1) * n + (i - 1)]; };
     // After the pass i, V holds the right-hand side with the first i
     // unknowns eliminated below and substituted back above.
     for (index_t i = 1; i <= n; ++i) {
-        const double f = V[i - 1] / (a(i, i) + 1);
-        for (index_t j = 1; j <= n; ++j) V[j - 1] = V[j - 1] - a(j, i) * f;
+        const double* column = A + (i - 1) * n;
+        const double f = V[i - 1] / (column[i - 1] + 1);
+        column_update(V, column, f, n);
     }
 }
 

@@ -48,20 +48,25 @@ bool all_finite(const double* v, int32_t n) {
 }
 
 // r := XH0 - AH0 x, then r := (factored AH) solve r: the estimate of the
-// error of x.  False when a value is not finite.
-bool error_estimate(int32_t n, const StepWork& w, const double* x, double* r) {
+// error of x.  False when a value is not finite.  AH0 is [W, V; -V, W]:
+// its columns are taken from the two blocks, and a product with -V is
+// subtracted as a product with V and -x(j), which rounds the same.
+bool error_estimate(const System& s, const StepWork& w, const double* x, double* r) {
+    const int32_t NU = s.NU;
+    const int32_t n = s.NU2();
     std::copy_n(w.XH0.data(), n, r);
-    for (int32_t j = 1; j <= n; ++j) {
-        const double xj = x[j - 1];
-        const double* col = w.AH0.data() + idx(n, 1, j);
-        for (int32_t i = 0; i < n; ++i) r[i] = r[i] - col[i] * xj;
+    for (int32_t j = 1; j <= NU; ++j) {
+        column_update(r, w.W.data() + idx(NU, 1, j), x[j - 1], NU);
+        column_update(r + NU, w.V.data() + idx(NU, 1, j), -x[j - 1], NU);
+    }
+    for (int32_t j = 1; j <= NU; ++j) {
+        column_update(r, w.V.data() + idx(NU, 1, j), x[NU + j - 1], NU);
+        column_update(r + NU, w.W.data() + idx(NU, 1, j), x[NU + j - 1], NU);
     }
     if (!all_finite(r, n)) return false;
     for (int32_t i = 1; i <= n; ++i) {
         const double f = r[i - 1] / (w.AH[idx(n, i, i)] + 1);
-        if (f == 0) continue;
-        const double* col = w.AH + idx(n, 1, i);
-        for (int32_t k = 0; k < n; ++k) r[k] = r[k] - col[k] * f;
+        if (f != 0) column_update(r, w.AH + idx(n, 1, i), f, n);
     }
     return all_finite(r, n);
 }
@@ -87,7 +92,7 @@ int refine(const System& s, StepWork& w) {
     double* e = w.R.data();
     std::copy_n(w.XH, n, x);
     for (int round = 0;; ++round) {
-        if (!all_finite(x, n) || !error_estimate(n, w, x, e)) return -1;
+        if (!all_finite(x, n) || !error_estimate(s, w, x, e)) return -1;
         if (accurate(s, x, e)) {
             if (round > 0) std::copy_n(x, n, w.XH);
             return round;
@@ -97,9 +102,32 @@ int refine(const System& s, StepWork& w) {
     }
 }
 
-// The system (from AH0 and XH0, exactly as built) into AH and XH.
-void restore_system(int32_t n, StepWork& w) {
-    std::copy_n(w.AH0.data(), static_cast<std::size_t>(n) * static_cast<std::size_t>(n), w.AH);
+// The blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS, and the right-hand
+// side, kept from the system just built in AH and XH.
+void keep_system(const System& s, StepWork& w) {
+    const int32_t NU = s.NU;
+    const int32_t n = s.NU2();
+    for (int32_t j = 1; j <= NU; ++j) {
+        std::copy_n(w.AH + idx(n, 1, j), NU, w.W.data() + idx(NU, 1, j));
+        std::copy_n(w.AH + idx(n, 1, NU + j), NU, w.V.data() + idx(NU, 1, j));
+    }
+    std::copy_n(w.XH, n, w.XH0.data());
+}
+
+// The system as it was built, back into AH and XH.
+void restore_system(const System& s, StepWork& w) {
+    const int32_t NU = s.NU;
+    const int32_t n = s.NU2();
+    for (int32_t j = 1; j <= NU; ++j) {
+        for (int32_t i = 1; i <= NU; ++i) {
+            const double wij = w.W[idx(NU, i, j)];
+            const double vij = w.V[idx(NU, i, j)];
+            w.AH[idx(n, i, j)] = wij;
+            w.AH[idx(n, NU + i, NU + j)] = wij;
+            w.AH[idx(n, i, NU + j)] = vij;
+            w.AH[idx(n, NU + i, j)] = -vij;
+        }
+    }
     std::copy_n(w.XH0.data(), n, w.XH);
 }
 
@@ -116,7 +144,7 @@ void check_solution(const System& s, StepWork& w, StepResult& res) {
     }
     res.rounds = kMaxRefinements;
     std::copy_n(w.XH, n, w.X0.data());
-    restore_system(n, w);
+    restore_system(s, w);
     int32_t ising = 0;
     PIVSOL(w.AH, n, w.XH, ising);
     if (ising == 0 && all_finite(w.XH, n)) {
@@ -130,7 +158,7 @@ void check_solution(const System& s, StepWork& w, StepResult& res) {
 }  // namespace
 
 StepWork::StepWork(int32_t NU2, double* AH_, double* XH_)
-    : AH0(static_cast<std::size_t>(NU2) * NU2), XH0(NU2), X0(NU2), X(NU2), R(NU2) {
+    : W(static_cast<std::size_t>(NU2 / 2) * (NU2 / 2)), V(W.size()), XH0(NU2), X0(NU2), X(NU2), R(NU2) {
     if (AH_ == nullptr) {
         own_AH.resize(static_cast<std::size_t>(NU2) * NU2);
         AH_ = own_AH.data();
@@ -169,11 +197,11 @@ void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
 StepResult solve_step(const System& s, double LAMBDA, StepWork& w) {
     const int32_t n = s.NU2();
     StepResult res;
-    build_system(s, LAMBDA, w.AH0.data(), w.XH0.data());
-    restore_system(n, w);
+    build_system(s, LAMBDA, w.AH, w.XH);
+    keep_system(s, w);
     DECOMP(w.AH, n, res.d, res.i);
     if (res.i != 0) {
-        restore_system(n, w);
+        restore_system(s, w);
         int32_t ising = 0;
         PIVSOL(w.AH, n, w.XH, ising);
         res.path = ising != 0 ? StepPath::singular : StepPath::exchanged;

@@ -22,11 +22,13 @@ struct System {
 
 // Work arrays of one step.  AH and XH are the system's matrix and
 // right-hand side, then its factors and solution; the others serve the
-// accuracy check.  A worker of the sweep owns one of these.
+// accuracy check: the blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS of the
+// system as built (NU x NU), its right-hand side XH0, the first solution
+// X0, the candidate X and the residual R.  A worker of the sweep owns one.
 struct StepWork {
     double* AH = nullptr;
     double* XH = nullptr;
-    std::vector<double> AH0, XH0, X0, X, R;
+    std::vector<double> W, V, XH0, X0, X, R;
     std::vector<double> own_AH, own_XH;  // used when AH and XH are not given
     // Work for systems of order NU2; AH and XH are the caller's when given.
     explicit StepWork(int32_t NU2, double* AH = nullptr, double* XH = nullptr);

@@ -7,7 +7,7 @@
 #include "analysis/eigen.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
-#include "analysis/step.h"
+#include "analysis/sweep.h"
 #include "input/damper.h"
 #include "input/forcin.h"
 #include "input/frame.h"
@@ -122,24 +122,25 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
 
     choose_plotted(LK);
 
-    // The sweep: LAMBDA accumulated by repeated addition, the end tested
-    // after the step's records.
+    // The sweep, its records written here in step order.
     const System system{LK, NU, MS, CS, KS, PC, PS};
-    StepWork work(NU2, AH, XH);
-    LAMBDA = LAMMIN - DLAM;
-    do {
-        LAMBDA = DLAM + LAMBDA;
+    const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
+    SweepRecords records;
+    records.header = [](double lambda) {
+        LAMBDA = lambda;
         write_fmt(kResultsUnit, kSeparator);
         write_fmt(kResultsUnit, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", {LAMBDA});
-        const StepResult res = solve_step(system, LAMBDA, work);
-        if (res.path == StepPath::singular) singular(res.d, res.i);
+    };
+    records.solution = [&](double, const double* ac, const double* as) {
         for (int32_t i = 0; i < LK; ++i) {
-            AC[i] = XH[i];
-            AS[i] = XH[NU + i];
+            AC[i] = ac[i];
+            AS[i] = as[i];
         }
         for (int32_t i = 0; i < LK; ++i) AMP[i] = std::sqrt(AS[i] * AS[i] + AC[i] * AC[i]);
         step_records(LK, AMP, AC, AS);
-    } while (LAMMAX > LAMBDA);
+    };
+    records.singular = singular;
+    sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), AH, XH, records);
 
     write_fmt(kPlotUnit, kPlotLegend);
     write_fmt(kResultsUnit, kSeparator);

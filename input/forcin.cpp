@@ -34,12 +34,11 @@ void list_range(double LAMMIN, double LAMMAX, double DLAM) {
 }  // namespace
 
 long sweep_steps(double LAMMIN, double LAMMAX, double DLAM, long limit) {
-    double LAMBDA = LAMMIN - DLAM;
-    for (long step = 1; step <= limit; ++step) {
-        LAMBDA = DLAM + LAMBDA;
-        if (!(LAMMAX > LAMBDA)) return step;
-    }
-    return 0;
+    SweepLambdas lambdas(LAMMIN, LAMMAX, DLAM);
+    double LAMBDA = 0;
+    long steps = 0;
+    while (steps <= limit && lambdas.next(LAMBDA)) ++steps;
+    return steps <= limit ? steps : 0;
 }
 
 void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMAX, double& DLAM, double* PC,

@@ -189,7 +189,11 @@ void ParallelSweep::write_all(double* AH, double* XH, const SweepRecords& out) {
             if (res.path == StepPath::singular) out.singular(res.d, res.i);
             out.solution(slot.LAMBDA, XH, XH + s_.NU);
         } else {
-            if (slot.result.path == StepPath::singular) out.singular(slot.result.d, slot.result.i);
+            if (slot.result.path == StepPath::singular) {
+                // The run stops here: no worker is left running behind it.
+                stop_workers();
+                out.singular(slot.result.d, slot.result.i);
+            }
             out.solution(slot.LAMBDA, slot.AC.data(), slot.AS.data());
         }
         {

@@ -9,9 +9,9 @@
 #include "analysis/sweep.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <charconv>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -51,11 +51,11 @@ void sequential_sweep(const System& s, double LAMMIN, double LAMMAX, double DLAM
     }
 }
 
-// One step in flight: claimed by a worker, then solved, then written.
+// One step in flight: claimed by a worker, solved, then written.  The
+// worker publishes it by storing the step's number in ready.
 struct Slot {
-    long step = -1;
+    std::atomic<long> ready{-1};
     double LAMBDA = 0;
-    bool done = false;
     bool redo = false;  // raised an exception: solved again, traps on, in turn
     StepResult result;
     std::vector<double> AC, AS;
@@ -65,7 +65,7 @@ class ParallelSweep {
 public:
     ParallelSweep(const System& s, double LAMMIN, double LAMMAX, double DLAM, long steps, int workers)
         : s_(s), lambdas_(LAMMIN, LAMMAX, DLAM), steps_(steps),
-          slots_(static_cast<std::size_t>(workers) * kSlotsPerWorker) {
+          ring_(static_cast<long>(workers) * kSlotsPerWorker), slots_(static_cast<std::size_t>(ring_)) {
         for (Slot& slot : slots_) {
             slot.AC.resize(static_cast<std::size_t>(s.LK));
             slot.AS.resize(static_cast<std::size_t>(s.LK));
@@ -80,20 +80,20 @@ public:
 
 private:
     void work();
-    bool claim(long& step, Slot*& slot);
+    Slot* claim(long& step);
     void stop_workers();
+    Slot& slot_of(long step) { return slots_[static_cast<std::size_t>(step % ring_)]; }
 
     const System& s_;
-    SweepLambdas lambdas_;
+    SweepLambdas lambdas_;  // guarded by claim_mutex_
     const long steps_;
+    const long ring_;
     std::vector<Slot> slots_;
     std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable slot_free_;  // a worker may claim the next step
-    std::condition_variable slot_done_;  // a step has been solved
-    long claimed_ = 0;                   // steps handed to workers
-    long written_ = 0;                   // steps whose records are written
-    bool quit_ = false;
+    std::mutex claim_mutex_;
+    long claimed_ = 0;              // steps handed to workers, guarded by claim_mutex_
+    std::atomic<long> written_{0};  // steps whose records are written
+    std::atomic<bool> quit_{false};
 };
 
 // The worker threads must not take the signals that end the run: those are
@@ -125,63 +125,56 @@ bool ParallelSweep::start(int workers) {
     return true;
 }
 
+// Ends the workers: a worker waiting for room in the ring is woken by a
+// count of written steps past every step.
 void ParallelSweep::stop_workers() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-    }
-    slot_free_.notify_all();
+    quit_.store(true);
+    written_.store(steps_ + ring_);
+    written_.notify_all();
     for (std::thread& t : threads_) t.join();
     threads_.clear();
 }
 
-// The next step and its slot, LAMBDA accumulated in step order; false when
-// every step is claimed or the sweep is over.
-bool ParallelSweep::claim(long& step, Slot*& slot) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const long ring = static_cast<long>(slots_.size());
-    slot_free_.wait(lock, [&] { return quit_ || claimed_ >= steps_ || claimed_ < written_ + ring; });
-    if (quit_ || claimed_ >= steps_) return false;
+// The next step's slot, its LAMBDA accumulated in step order, once the
+// ring has room for it; nullptr when every step is claimed or the sweep is
+// over.
+Slot* ParallelSweep::claim(long& step) {
+    const std::lock_guard<std::mutex> lock(claim_mutex_);
+    if (quit_.load() || claimed_ >= steps_) return nullptr;
+    step = claimed_;
+    for (long w = written_.load(std::memory_order_acquire); step >= w + ring_;
+         w = written_.load(std::memory_order_acquire))
+        written_.wait(w);
     double LAMBDA = 0;
-    if (!lambdas_.next(LAMBDA)) return false;
-    step = claimed_++;
-    slot = &slots_[static_cast<std::size_t>(step % ring)];
-    slot->step = step;
-    slot->LAMBDA = LAMBDA;
-    slot->done = false;
-    return true;
+    if (quit_.load() || !lambdas_.next(LAMBDA)) return nullptr;
+    ++claimed_;
+    Slot& slot = slot_of(step);
+    slot.LAMBDA = LAMBDA;
+    return &slot;
 }
 
 void ParallelSweep::work() {
     fedisableexcept(FE_ALL_EXCEPT);
     StepWork work(s_.NU2());
     long step = 0;
-    Slot* slot = nullptr;
-    while (claim(step, slot)) {
+    while (Slot* slot = claim(step)) {
         feclearexcept(FE_ALL_EXCEPT);
-        const StepResult res = solve_step(s_, slot->LAMBDA, work);
-        const bool redo = fetestexcept(kTrapped) != 0;
+        slot->result = solve_step(s_, slot->LAMBDA, work);
+        slot->redo = fetestexcept(kTrapped) != 0;
         std::copy_n(work.XH, s_.LK, slot->AC.data());
         std::copy_n(work.XH + s_.NU, s_.LK, slot->AS.data());
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            slot->result = res;
-            slot->redo = redo;
-            slot->done = true;
-        }
-        slot_done_.notify_one();
+        slot->ready.store(step, std::memory_order_release);
+        slot->ready.notify_one();
     }
 }
 
 void ParallelSweep::write_all(double* AH, double* XH, const SweepRecords& out) {
     StepWork own(s_.NU2(), AH, XH);
-    const long ring = static_cast<long>(slots_.size());
     for (long step = 0; step < steps_; ++step) {
-        Slot& slot = slots_[static_cast<std::size_t>(step % ring)];
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            slot_done_.wait(lock, [&] { return slot.step == step && slot.done; });
-        }
+        Slot& slot = slot_of(step);
+        for (long r = slot.ready.load(std::memory_order_acquire); r != step;
+             r = slot.ready.load(std::memory_order_acquire))
+            slot.ready.wait(r);
         out.header(slot.LAMBDA);
         if (slot.redo) {
             // Where the sequential sweep would have stopped on the exception.
@@ -196,11 +189,8 @@ void ParallelSweep::write_all(double* AH, double* XH, const SweepRecords& out) {
             }
             out.solution(slot.LAMBDA, slot.AC.data(), slot.AS.data());
         }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            written_ = step + 1;
-        }
-        slot_free_.notify_one();
+        written_.store(step + 1, std::memory_order_release);
+        written_.notify_all();
     }
     stop_workers();
 }

@@ -604,6 +604,36 @@ TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
     EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
 }
 
+TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {
+    // Each run ends with an F report whose one message line names the fault
+    // and says what to do; the report's layout is unchanged.
+    const struct {
+        int line;
+        std::string input;
+        Files files;
+        std::string op, message;
+    } rows[] = {
+        {__LINE__, "d\nw\nr\n1\n1\n0\n1\nl.5\n", {}, "READ(CON)",
+         "invalid real number 'l.5'; use digits, a decimal point and an optional exponent, e.g. 1.5E3"},
+        {__LINE__, "d\nw\nr\n1.0\n", {}, "READ(CON)",
+         "invalid integer '1.0'; a whole number is asked for here, e.g. 3"},
+        {__LINE__, "d\nw\nr\n", {}, "READ(CON)",
+         "end of file on console input; the answers ended before the questions did"},
+        {__LINE__, "dane\nw\nr\n2\n", {}, "READ(dane)",
+         "end of file after line 0; the file is empty: a new file of this name was made; check the name"},
+        {__LINE__, "dane\nw\nr\n2\n", {{"dane", ""}}, "READ(dane)", "end of file after line 0; the file is empty"},
+        {__LINE__, "d\nd\nr\n", {}, "OPEN(d)",
+         "file 'd' is already connected to unit 1; give each of the three files a name of its own"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        const Outcome o = run(row.input, row.files);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, row.op));
+        EXPECT_TRUE(o.err.ends_with("\r\n- " + row.message + CRLF)) << e2e::visible(o.err);
+    }
+}
+
 // ============================================================ console and units
 TEST(Terminal, ShortRunEndsWithOneLineEnd) {
     Dialogue d = storey("0.05 0.05", "4 6 1", "r", Console::terminal);

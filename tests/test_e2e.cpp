@@ -604,6 +604,29 @@ TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
     EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
 }
 
+TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
+    // Alone, --help and --version answer on standard output and start no
+    // dialogue (no banner, no file); in any other company an argument is a
+    // name for a blank file name.
+    for (const char* arg : {"--help", "--version"}) {
+        SCOPED_TRACE(arg);
+        const Outcome o = run("", {}, {arg});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, "");
+        EXPECT_TRUE(o.files.empty());
+        if (std::string_view(arg) == "--version") EXPECT_EQ(o.out, "varnostik 1.0\n");
+        else
+            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  130, 143, 129 ", "docs/instrukcja.md"})
+                EXPECT_NE(o.out.find(part), std::string::npos) << part;
+    }
+    Dialogue d;
+    d.say(BANNER).ask(ASK_DATA, "").ask({"  PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN"}, "w");
+    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).read().error_end();
+    const Outcome o = run(d.input, {}, {"--help", "x"});
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_EQ(o.files.count("--help"), 1u) << "the first argument names the blank data file";
+}
+
 TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {
     // Each run ends with an F report whose one message line names the fault
     // and says what to do; the report's layout is unchanged.

@@ -181,17 +181,18 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-std::string format(const char* fmt, double v) {
+std::string text_of(const char* fmt, double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, fmt, v);
     return buf;
 }
 
-// v in the program's E12.6 form, without the leading blank of a positive value.
+// v > 0 in the program's E12.6 form, without the blank in front.
 std::string e12(Real v) {
-    std::string s = format("%.5e", static_cast<double>(v));  // d.ddddde+XX
-    const int exp = std::stoi(s.substr(s.find('e') + 1)) + 1;
-    return ".d"[0] + s.substr(0, 1) + s.substr(2, 5) + (exp < 0 ? "E-" : "E+") + format("%02.0f", std::abs(exp));
+    const std::string s = text_of("%.5e", static_cast<double>(v));  // d.ddddde+XX
+    char buf[32];
+    std::snprintf(buf, sizeof buf, ".%c%.5sE%+03d", s[0], s.c_str() + 2, std::stoi(s.substr(8)) + 1);
+    return buf;
 }
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -238,9 +239,9 @@ void check_example(const Example& ex) {
     for (std::size_t j = 0; j < w.size(); ++j) {
         EXPECT_LE(std::abs(std::strtod(printed[j].c_str(), nullptr) - w[j]), sixth_digit_unit(printed[j]))
             << "natural frequency " << j + 1 << ": printed " << printed[j] << ", closed form " << double(w[j]);
-        stated_w.push_back(format("%.2f", static_cast<double>(w[j])));
+        stated_w.push_back(text_of("%.2f", static_cast<double>(w[j])));
         // Rayleigh damping alpha M + beta K gives mode j the ratio alpha/(2 w) + beta w / 2.
-        stated_zeta.push_back(format("%.4f", static_cast<double>(alpha / (2 * w[j]) + beta * w[j] / 2)));
+        stated_zeta.push_back(text_of("%.4f", static_cast<double>(alpha / (2 * w[j]) + beta * w[j] / 2)));
     }
 
     // Every plotted amplitude against the complex solve at the same LAMBDA,
@@ -264,6 +265,7 @@ void check_example(const Example& ex) {
         lambdas.push_back(lambda);
         for (std::size_t g = 0; g < plotted.size(); ++g) {
             const int n = plotted[g] - 1;
+            EXPECT_EQ(f[4 + 4 * g], std::to_string(n + 1)) << line;
             const Real exact[3] = {r.amp[n], r.ac[n], r.as[n]};
             curves[g].push_back(r.amp[n]);
             for (int q = 0; q < 3; ++q) {
@@ -288,7 +290,7 @@ void check_example(const Example& ex) {
     for (std::size_t g = 0; g < curves.size(); ++g)
         for (std::size_t s = 1; s + 1 < lambdas.size(); ++s)
             if (curves[g][s] > curves[g][s - 1] && curves[g][s] > curves[g][s + 1])
-                stated.push_back("| " + std::to_string(plotted[g]) + " | " + format("%.6g", lambdas[s]) + " | " +
+                stated.push_back("| " + std::to_string(plotted[g]) + " | " + text_of("%.6g", lambdas[s]) + " | " +
                                  e12(curves[g][s]) + " |");
     for (const std::string& line : stated)
         EXPECT_NE(section.find(line), std::string::npos) << "examples/README.md, section " << name << ", lacks: " << line;

@@ -5,6 +5,7 @@
 
 #include "analysis/analys.h"
 #include "driver/model.h"
+#include "driver/usage.h"
 #include "input/matrix.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
@@ -63,6 +64,7 @@ void recorded_sizes() {
 }  // namespace
 
 void run_program(int argc, char** argv) {
+    answer_usage_query(argc, argv);
     textio::start_run(argc, argv);
     write_fmt(kConsole,
               "(2X,'DRGANIA USTALONE RAMY Z TLUMIKAMI LUB',2X,'FUNDAMENTU BLOKOWEGO',/,2X,"

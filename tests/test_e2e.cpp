@@ -604,6 +604,59 @@ TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
     EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
 }
 
+TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
+    // Alone, --help and --version answer on standard output and start no
+    // dialogue (no banner, no file); in any other company an argument is a
+    // name for a blank file name.
+    for (const char* arg : {"--help", "--version"}) {
+        SCOPED_TRACE(arg);
+        const Outcome o = run("", {}, {arg});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.err, "");
+        EXPECT_TRUE(o.files.empty());
+        if (std::string_view(arg) == "--version") EXPECT_EQ(o.out, "varnostik 1.0\n");
+        else
+            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  130, 143, 129 ", "docs/instrukcja.md"})
+                EXPECT_NE(o.out.find(part), std::string::npos) << part;
+    }
+    Dialogue d;
+    d.say(BANNER).ask(ASK_DATA, "").ask({"  PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN"}, "w");
+    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).read().error_end();
+    const Outcome o = run(d.input, {}, {"--help", "x"});
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_EQ(o.files.count("--help"), 1u) << "the first argument names the blank data file";
+}
+
+TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {
+    // Each run ends with an F report whose one message line names the fault
+    // and says what to do; the report's layout is unchanged.
+    const struct {
+        int line;
+        std::string input;
+        Files files;
+        std::string op, message;
+    } rows[] = {
+        {__LINE__, "d\nw\nr\n1\n1\n0\n1\nl.5\n", {}, "READ(CON)",
+         "invalid real number 'l.5'; use digits, a decimal point and an optional exponent, e.g. 1.5E3"},
+        {__LINE__, "d\nw\nr\n1.0\n", {}, "READ(CON)",
+         "invalid integer '1.0'; a whole number is asked for here, e.g. 3"},
+        {__LINE__, "d\nw\nr\n", {}, "READ(CON)",
+         "end of file on console input; the answers ended before the questions did"},
+        {__LINE__, "dane\nw\nr\n2\n", {}, "READ(dane)",
+         "end of file after line 0; the file is empty: a new file of this name was made; check the name"},
+        {__LINE__, "dane\nw\nr\n2\n", {{"dane", ""}}, "READ(dane)", "end of file after line 0; the file is empty"},
+        {__LINE__, "d\nd\nr\n", {}, "OPEN(d)",
+         "file 'd' is already connected to unit 1; give each of the three files a name of its own"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        const Outcome o = run(row.input, row.files);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, row.op));
+        EXPECT_TRUE(o.err.ends_with("\r\n- " + row.message + CRLF)) << e2e::visible(o.err);
+    }
+}
+
 // ============================================================ console and units
 TEST(Terminal, ShortRunEndsWithOneLineEnd) {
     Dialogue d = storey("0.05 0.05", "4 6 1", "r", Console::terminal);

@@ -80,24 +80,39 @@ std::string where(int unit) {
     return line > 0 ? " in line " + std::to_string(line) : std::string();
 }
 
+// What each input fault is called in the report and, where the cause is
+// likely a slip of the user's, what to type instead.
+struct ScanFault {
+    ScanError error;
+    IoError code;
+    const char* what;
+    const char* hint;
+};
+constexpr ScanFault kScanFaults[] = {
+    {ScanError::bad_integer, IoError::bad_integer, "invalid integer", "a whole number is asked for here, e.g. 3"},
+    {ScanError::integer_range, IoError::integer_range, "integer out of range", nullptr},
+    {ScanError::bad_real, IoError::bad_real, "invalid real number",
+     "use digits, a decimal point and an optional exponent, e.g. 1.5E3"},
+    {ScanError::real_range, IoError::real_range, "real number out of range", nullptr},
+    {ScanError::zero_repeat, IoError::zero_repeat, "repeat count of zero", nullptr},
+    {ScanError::repeat_range, IoError::repeat_range, "repeat count too large", nullptr},
+    {ScanError::string_value, IoError::string_value, "character string where a number is expected", nullptr},
+    {ScanError::pair_value, IoError::pair_value, "pair of values where a number is expected", nullptr},
+};
+
+const ScanFault& fault_of(ScanError e) {
+    for (const ScanFault& f : kScanFaults)
+        if (f.error == e) return f;
+    return fault_of(ScanError::bad_real);  // every fault has its row; none is reported as a bad number
+}
 
 [[noreturn]] void scan_failed(int unit, ScanError e, std::string_view text) {
-    IoError code = IoError::bad_real;
-    const char* what = "invalid real number";
-    switch (e) {
-    case ScanError::bad_integer: code = IoError::bad_integer; what = "invalid integer"; break;
-    case ScanError::integer_range: code = IoError::integer_range; what = "integer out of range"; break;
-    case ScanError::bad_real: code = IoError::bad_real; what = "invalid real number"; break;
-    case ScanError::real_range: code = IoError::real_range; what = "real number out of range"; break;
-    case ScanError::zero_repeat: code = IoError::zero_repeat; what = "repeat count of zero"; break;
-    case ScanError::repeat_range: code = IoError::repeat_range; what = "repeat count too large"; break;
-    case ScanError::string_value: code = IoError::string_value; what = "character string where a number is expected"; break;
-    case ScanError::pair_value: code = IoError::pair_value; what = "pair of values where a number is expected"; break;
-    case ScanError::none: break;
-    }
-    std::string msg = what;
+    const ScanFault& fault = fault_of(e);
+    std::string msg = fault.what;
     if (!text.empty()) msg += " " + quoted_excerpt(text);
-    io_error(code, IoOp::read, unit_name(unit), msg + where(unit));
+    msg += where(unit);
+    if (fault.hint) msg += std::string("; ") + fault.hint;
+    io_error(fault.code, IoOp::read, unit_name(unit), msg);
 }
 
 }  // namespace

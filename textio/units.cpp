@@ -31,6 +31,7 @@ struct Unit {
     bool err_pending = false;  // the standard-error device's own line end
     bool can_read = true;      // false when the file could be opened for writing only
     bool can_write = true;     // false when it could be opened for reading only
+    bool created = false;      // the open made the file: it did not exist before
     // Input: raw bytes read ahead, lines taken so far and the file position
     // just behind the last line taken.
     std::string ibuf;
@@ -218,13 +219,21 @@ std::string_view get_console_line(int number) {
             io_error(IoError::write_failed, IoOp::write, kConsoleName, "cannot write to the console");
     }
     if (!console_line(number, g_cin.line))
-        io_error(IoError::eof_console, IoOp::read, name_of(number), "end of file on console input");
+        io_error(IoError::eof_console, IoOp::read, name_of(number),
+                 "end of file on console input; the answers ended before the questions did");
     if (g_cin.line.size() > kConsoleLine)
         io_error(IoError::console_line_too_long, IoOp::read, name_of(number),
                  "console line longer than 130 characters");
     return g_cin.line;
 }
 
+
+// A file that ends before its first line is most often a mistyped name.
+std::string empty_file_hint(const Unit& u) {
+    if (u.lineno > 0) return {};
+    if (u.created) return "; the file is empty: a new file of this name was made; check the name";
+    return "; the file is empty";
+}
 
 std::string_view get_file_line(int number) {
     Unit& u = unit_at(number);
@@ -267,7 +276,7 @@ std::string_view get_file_line(int number) {
         if (!fill(u.fd, u.ibuf, u.ipos, u.at_eof, number)) {
             if (len == 0)
                 io_error(IoError::eof_file, IoOp::read, name_of(number),
-                         "end of file after line " + std::to_string(u.lineno));
+                         "end of file after line " + std::to_string(u.lineno) + empty_file_hint(u));
             // A last line without a line end is read like any other.
             u.line.assign(u.ibuf, u.ipos, len);
             u.consumed += static_cast<off_t>(len);
@@ -333,6 +342,7 @@ void open_file(int number, Unit& u) {
     if (fd < 0 && err == ENOENT) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         err = errno;
+        u.created = fd >= 0;
     } else if (fd < 0 && (err == EACCES || err == EROFS || err == EPERM || err == ETXTBSY)) {
         // Refused for reading and writing: reading only, then writing only.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -360,7 +370,8 @@ void open_file(int number, Unit& u) {
             ::close(fd);
             u.kind = Kind::none;
             io_error(IoError::already_connected, IoOp::open, {u.name, u.name_len},
-                     "file " + quoted_excerpt(path) + " is already connected to unit " + std::to_string(k));
+                     "file " + quoted_excerpt(path) + " is already connected to unit " + std::to_string(k) +
+                         "; give each of the three files a name of its own");
         }
     }
     u.kind = Kind::file;

@@ -1,0 +1,64 @@
+#include "driver/usage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view kVersion = "varnostik 1.0\n";
+
+constexpr std::string_view kUsage =
+    "Usage: varnostik [NAME...]\n"
+    "       varnostik --help | --version\n"
+    "\n"
+    "Steady-state forced vibration of a multi-storey frame with vibration\n"
+    "dampers, or of a block foundation, under harmonic forcing: natural\n"
+    "frequencies, mode shapes and resonance curves.\n"
+    "\n"
+    "The program is a console dialogue in Polish.  It asks for three file\n"
+    "names (at most 8 characters are used): the data file, the results file\n"
+    "and the plot file; then ICD:\n"
+    "  1  the model is typed at the console, value by value, and recorded in\n"
+    "     the data file (an existing file of that name is replaced);\n"
+    "  2  the model is read from a data file recorded earlier.\n"
+    "Then it asks how many (at most 3) and which unknowns are plotted, sweeps\n"
+    "the forcing frequency LAMBDA and writes\n"
+    "  the results file  everything entered and computed, step by step;\n"
+    "  the plot file     one row per step: LAMBDA, then for each plotted\n"
+    "                    unknown its amplitude, its amplitudes at cos and at\n"
+    "                    sin, and its number.\n"
+    "A NAME on the command line is taken for a file name answered with an\n"
+    "empty line (the first such name takes the first NAME, and so on).\n"
+    "Answers may come from a file: varnostik < answers.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    normal end\n"
+    "  1    run-time error report on standard error (a malformed value, an\n"
+    "       input that ends early, a file that cannot be opened or written,\n"
+    "       a floating-point exception)\n"
+    "  2    stopped with a text (a matrix type that does not fit its shape,\n"
+    "       an eigenvalue iteration that does not converge)\n"
+    "  33   singular harmonic-response matrix\n"
+    "  130, 143, 129  ended by SIGINT, SIGTERM or SIGHUP; the files keep\n"
+    "       every record written before\n"
+    "\n"
+    "Guides: README.md and docs/instrukcja.md (in Polish) in the source tree,\n"
+    "and installed in share/doc/varnostik beside the examples.  The curves\n"
+    "are drawn by varnostik-plot (varnostik-plot --help).\n";
+
+[[noreturn]] void answer(std::string_view text) {
+    bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    ok = std::fflush(stdout) == 0 && ok;
+    if (!ok) std::fputs("varnostik: cannot write to standard output\n", stderr);
+    std::exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+void answer_usage_query(int argc, char** argv) {
+    if (argc != 2) return;
+    const std::string_view arg = argv[1];
+    if (arg == "--help") answer(kUsage);
+    if (arg == "--version") answer(kVersion);
+}

@@ -13,6 +13,7 @@
 #include "input/frame.h"
 #include "input/matrix.h"
 #include "textio/io.h"
+#include "textio/progress.h"
 #include "textio/runtime.h"
 
 using textio::kConsole;
@@ -166,6 +167,8 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
     // The sweep: LAMBDA accumulated by repeated addition, the end tested
     // after the step's records.
     LAMBDA = LAMMIN - DLAM;
+    long step = 0;
+    textio::progress_start(sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps));
     do {
         LAMBDA = DLAM + LAMBDA;
         write_fmt(kResultsUnit, kSeparator);
@@ -178,7 +181,9 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
         }
         for (int32_t i = 0; i < LK; ++i) AMP[i] = std::sqrt(AS[i] * AS[i] + AC[i] * AC[i]);
         step_records(LK, AMP, AC, AS);
+        textio::progress_step(++step, LAMBDA);
     } while (LAMMAX > LAMBDA);
+    textio::progress_end();
 
     write_fmt(kPlotUnit, kPlotLegend);
     write_fmt(kResultsUnit, kSeparator);

@@ -98,7 +98,8 @@ void talk(pid_t pid, const Run& r, const fs::path& dir, int to_child, bool close
     close_after = close_after && !to_signal;
     size_t next = 0;
     if (chunks.empty() && close_after) close(to_child);
-    while (out_open || err_open) {
+    // Input is typed even when the child has closed its output.
+    while (out_open || err_open || next < chunks.size()) {
         if (to_signal && next == chunks.size() && r.when(dir.string(), o.out)) {
             kill(pid, r.signal);
             to_signal = false;

@@ -73,7 +73,7 @@ void write_report(char letter, int number, std::string_view operation, std::stri
 // write that fails ends the run with its report instead of the stop; then
 // the pending console line is ended, and stays pending, so that the end of
 // the run writes one more line end.
-void end_console_line_before_stop() {
+void flush_before_stop_text() {
     g_ending = 1;
     progress_erase();
     if (!flush_all_units()) finish(kExitError);
@@ -195,20 +195,20 @@ void block_interrupts(bool block) {
 }
 
 void stop_run() {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     write_fd(1, "Stop - Program terminated.\r\n", 28);
     finish(kExitNormal);
 }
 
 void stop_text(std::string_view text) {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     write_fd(1, text.data(), text.size());
     write_fd(1, "\r\n", 2);
     finish(kExitStopText);
 }
 
 void stop_code(int code) {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     char buf[40] = "Return code ";
     std::size_t n = 12;
     n += put_number(buf + n, static_cast<unsigned long>(code < 0 ? -code : code), 1);

@@ -57,9 +57,9 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::size_t>:
               "the interrupt handler reads these");
 FileOut g_out[kMaxUnit + 1];
 
-// A buffer is being written to its file: an interrupt now is held and
-// raised again once the write is over, so that no record is written twice.
-volatile sig_atomic_t g_writing_out = 0;
+// Records are being written to a file: an interrupt now is held and raised
+// again once the write is over, so that no record is written twice or cut.
+volatile sig_atomic_t g_out_busy = 0;
 volatile sig_atomic_t g_held_signal = 0;
 bool g_one_console = false;
 volatile bool g_pending = false;  // the console's line end pending
@@ -121,17 +121,25 @@ void put_console_record(int number, std::string_view record) {
     g_pending = pending;
 }
 
+template <class Write>
+bool with_interrupts_held(Write write) {
+    g_out_busy = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const bool ok = write();
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_out_busy = 0;
+    if (g_held_signal != 0) raise(g_held_signal);
+    return ok;
+}
+
 bool flush_out(FileOut& o) {
     const std::size_t n = o.committed.load();
     if (n == 0) return true;
-    g_writing_out = 1;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    bool ok = write_fd(o.fd.load(), o.bytes, n);
-    o.committed.store(0);
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    g_writing_out = 0;
-    if (g_held_signal != 0) raise(g_held_signal);
-    return ok;
+    return with_interrupts_held([&] {
+        const bool ok = write_fd(o.fd.load(), o.bytes, n);
+        o.committed.store(0);
+        return ok;
+    });
 }
 
 FileOut& out_of(int number) { return g_out[number]; }
@@ -161,14 +169,10 @@ void put_file_record(int number, std::string_view record) {
     const std::size_t need = record.size() + 2;
     if (o.committed.load() + need > kFileBuffer && !flush_out(o)) write_error(number);
     if (need > kFileBuffer) {
-        // A record longer than the buffer goes straight to the file, held
-        // from interrupts so that it is never cut.
-        g_writing_out = 1;
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        bool ok = write_fd(o.fd.load(), record.data(), record.size()) && write_fd(o.fd.load(), "\r\n", 2);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        g_writing_out = 0;
-        if (g_held_signal != 0) raise(g_held_signal);
+        // A record longer than the buffer goes straight to the file.
+        const bool ok = with_interrupts_held([&] {
+            return write_fd(o.fd.load(), record.data(), record.size()) && write_fd(o.fd.load(), "\r\n", 2);
+        });
         if (!ok) write_error(number);
         return;
     }
@@ -517,7 +521,7 @@ std::string_view get_line(int number) {
 }
 
 bool hold_interrupt(int sig) {
-    if (g_writing_out == 0) return false;
+    if (g_out_busy == 0) return false;
     g_held_signal = sig;
     return true;
 }

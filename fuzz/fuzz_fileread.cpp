@@ -5,15 +5,17 @@
 // unit took it.  The file is split into lines here on its own, and every
 // statement's values, lines taken and error are checked against what its
 // rules give on those lines.
+#include <algorithm>
 #include <cfenv>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 

@@ -13,6 +13,7 @@
 #include "input/frame.h"
 #include "input/matrix.h"
 #include "textio/io.h"
+#include "textio/progress.h"
 #include "textio/runtime.h"
 
 using textio::kConsole;
@@ -125,6 +126,7 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
     // The sweep, its records written here in step order.
     const System system{LK, NU, MS, CS, KS, PC, PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
+    long step = 0;
     SweepRecords records;
     records.header = [](double lambda) {
         LAMBDA = lambda;
@@ -138,9 +140,12 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
         }
         for (int32_t i = 0; i < LK; ++i) AMP[i] = std::sqrt(AS[i] * AS[i] + AC[i] * AC[i]);
         step_records(LK, AMP, AC, AS);
+        textio::progress_step(++step, LAMBDA);
     };
     records.singular = singular;
+    textio::progress_start(steps);
     sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), AH, XH, records);
+    textio::progress_end();
 
     write_fmt(kPlotUnit, kPlotLegend);
     write_fmt(kResultsUnit, kSeparator);

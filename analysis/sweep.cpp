@@ -12,11 +12,8 @@
 #include <atomic>
 #include <cfenv>
 #include <charconv>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
-#include <pthread.h>
 #include <sched.h>
 #include <string_view>
 #include <system_error>
@@ -24,6 +21,7 @@
 #include <vector>
 
 #include "input/forcin.h"
+#include "textio/runtime.h"
 
 namespace {
 
@@ -96,22 +94,15 @@ private:
     std::atomic<bool> quit_{false};
 };
 
-// The worker threads must not take the signals that end the run: those are
-// handled on the thread that writes the records.
+// The worker threads must not take the interrupts that end the run: they
+// start with them blocked, and the thread that writes the records, which
+// alone can write out the complete records, takes them.
 class WorkerSignalMask {
 public:
-    WorkerSignalMask() {
-        sigset_t block;
-        sigemptyset(&block);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&block, sig);
-        pthread_sigmask(SIG_BLOCK, &block, &saved_);
-    }
-    ~WorkerSignalMask() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    WorkerSignalMask() { textio::block_interrupts(true); }
+    ~WorkerSignalMask() { textio::block_interrupts(false); }
     WorkerSignalMask(const WorkerSignalMask&) = delete;
     WorkerSignalMask& operator=(const WorkerSignalMask&) = delete;
-
-private:
-    sigset_t saved_;
 };
 
 bool ParallelSweep::start(int workers) {

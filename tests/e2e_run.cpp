@@ -75,7 +75,13 @@ bool drain(int fd, std::string& out) {
     argv.push_back(const_cast<char*>(VARNOSTIK_BIN));
     for (const auto& a : r.args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    signal(SIGPIPE, SIG_DFL);
+    for (int fd : r.closed) close(fd);
+    for (const auto& [name, value] : r.env) setenv(name.c_str(), value.c_str(), 1);
+    // The signals as a shell would leave them to a program it starts.
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execv(VARNOSTIK_BIN, argv.data());
     _exit(127);
 }
@@ -83,13 +89,21 @@ bool drain(int fd, std::string& out) {
 // Reads standard output and error until both end (or the deadline passes),
 // and types the chunks one by one, each once the output has been quiet for
 // quiet_ms.  The inputs of the tests are small: a chunk is written at once.
-void talk(pid_t pid, const Run& r, int to_child, bool close_after, int out, int err,
+void talk(pid_t pid, const Run& r, const fs::path& dir, int to_child, bool close_after, int out, int err,
           const std::vector<std::string>& chunks, int quiet_ms, Outcome& o) {
     const auto deadline = Clock::now() + r.timeout;
     bool out_open = true, err_open = true;
+    bool to_signal = r.signal != 0;
+    const bool close_input = close_after;
+    close_after = close_after && !to_signal;
     size_t next = 0;
     if (chunks.empty() && close_after) close(to_child);
-    while (out_open || err_open) {
+    // Input is typed even when the child has closed its output.
+    while (out_open || err_open || next < chunks.size()) {
+        if (to_signal && next == chunks.size() && r.when(dir.string(), o.out)) {
+            kill(pid, r.signal);
+            to_signal = false;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             kill(-pid, SIGKILL);
@@ -98,7 +112,8 @@ void talk(pid_t pid, const Run& r, int to_child, bool close_after, int out, int 
         }
         const bool feeding = next < chunks.size();
         pollfd fds[2] = {{out_open ? out : -1, POLLIN, 0}, {err_open ? err : -1, POLLIN, 0}};
-        const int n = poll(fds, 2, feeding ? quiet_ms : static_cast<int>(left.count()));
+        const int wait_ms = feeding ? quiet_ms : to_signal ? 5 : static_cast<int>(left.count());
+        const int n = poll(fds, 2, wait_ms);
         if (n > 0) {
             if (fds[0].revents) out_open = drain(out, o.out);
             if (fds[1].revents) err_open = drain(err, o.err);
@@ -110,15 +125,32 @@ void talk(pid_t pid, const Run& r, int to_child, bool close_after, int out, int 
     }
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {}
+    if (close_input && !close_after) close(to_child);
     if (WIFEXITED(st)) o.status = WEXITSTATUS(st);
     if (WIFSIGNALED(st)) o.signal = WTERMSIG(st);
 }
 
-// Pipes for all three streams.
+// Standard error: a pipe, or a pseudo-terminal of its own (the master
+// side read as it is, no output processing).  [0] is read, [1] the child's.
+void error_stream(const Run& r, int err[2]) {
+    if (!r.stderr_terminal) {
+        if (pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+        return;
+    }
+    if (openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    termios t{};
+    tcgetattr(err[1], &t);
+    t.c_oflag &= ~OPOST;
+    tcsetattr(err[1], TCSANOW, &t);
+    fcntl(err[0], F_SETFD, FD_CLOEXEC);
+    fcntl(err[1], F_SETFD, FD_CLOEXEC);
+}
+
+// Pipes for standard input and output.
 void run_pipes(const fs::path& dir, const Run& r, Outcome& o) {
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
-        throw std::runtime_error("pipe failed");
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+    error_stream(r, err);
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
@@ -132,7 +164,7 @@ void run_pipes(const fs::path& dir, const Run& r, Outcome& o) {
     close(err[1]);
     std::vector<std::string> chunks;
     if (!r.input.empty()) chunks.push_back(r.input);
-    talk(pid, r, in[1], true, out[0], err[0], chunks, 0, o);
+    talk(pid, r, dir, in[1], true, out[0], err[0], chunks, 0, o);
     close(out[0]);
     close(err[0]);
 }
@@ -141,8 +173,8 @@ void run_pipes(const fs::path& dir, const Run& r, Outcome& o) {
 // no echo, no output processing, canonical input typed line by line.
 void run_terminal(const fs::path& dir, const Run& r, Outcome& o) {
     int master = -1, slave = -1, err[2];
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe2(err, O_CLOEXEC))
-        throw std::runtime_error("openpty failed");
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    error_stream(r, err);
     termios t{};
     tcgetattr(slave, &t);
     t.c_iflag &= ~(ICRNL | INLCR | IGNCR | IXON | IXOFF);
@@ -172,7 +204,7 @@ void run_terminal(const fs::path& dir, const Run& r, Outcome& o) {
         pos = end;
     }
     chunks.emplace_back("\x04");
-    talk(pid, r, master, false, master, err[0], chunks, 15, o);
+    talk(pid, r, dir, master, false, master, err[0], chunks, 15, o);
     close(master);
     close(err[0]);
 }

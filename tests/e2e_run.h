@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -24,6 +25,14 @@ struct Run {
     std::map<std::string, std::string> files;   // files in the folder before the run
     Console console = Console::pipes;
     std::chrono::milliseconds timeout{20000};   // the child is killed after this
+    std::vector<int> closed;                    // standard streams closed in the child
+    bool stderr_terminal = false;               // standard error on a pseudo-terminal of its own
+    std::map<std::string, std::string> env;     // set in the child's environment
+    // A signal sent to the child once when() holds for the folder and the
+    // standard output so far (checked every few milliseconds); until then
+    // standard input stays open, so that a read waits.
+    int signal = 0;
+    std::function<bool(const std::string& folder, const std::string& out)> when;
 };
 
 struct Outcome {

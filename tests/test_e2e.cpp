@@ -6,6 +6,8 @@
 
 #include <cctype>
 #include <cmath>
+#include <csignal>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
@@ -303,7 +305,9 @@ std::pair<std::string, std::string> split_at_modal(const std::string& results) {
 // ------------------------------------------------------------------ runs
 Outcome run(const std::string& input, Files files = {}, std::vector<std::string> args = {},
             Console console = Console::pipes) {
-    Outcome o = e2e::run({input, std::move(args), std::move(files), console});
+    e2e::Run r;
+    r.input = input, r.args = std::move(args), r.files = std::move(files), r.console = console;
+    Outcome o = e2e::run(r);
     EXPECT_FALSE(o.timed_out) << "the program did not end";
     return o;
 }
@@ -348,7 +352,8 @@ const Matrix KKK = {{Z, Z}, {Z, " .140000E+02"}}, KKT = {{Z}, {"-.140000E+02"}},
 const Records GAMMA2 = {" .200000E-01", " .400000E-01"}, PC2 = {Z, " .150000E+01"}, PS2 = {" .200000E+01", Z};
 const Records RANGE2 = {" .120000E+02", " .140000E+02", " .500000E+00"};
 
-Dialogue typed_dialogue() {
+// The whole dialogue, or up to the closing prompt (its line end pending).
+Dialogue typed_dialogue(bool to_the_end = true) {
     Dialogue d;
     d.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
     d.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 0.04");
@@ -358,7 +363,8 @@ Dialogue typed_dialogue() {
     d.say(DAMPING.prompt("tt")).matin(1, 1, "1", {"0.8"});
     d.say(STIFFNESS.prompt("kk")).matin(2, 2, "3", {"0", "0", "0", "14"});
     d.say(STIFFNESS.prompt("kt")).matin(2, 1, "3", {"0", "-14"}).say(STIFFNESS.prompt("tt")).matin(1, 1, "3", {"14"});
-    return d.forcing({"0", "1.5"}, {"2", "0"}, "12 14 0.5").plot("2", "2 1").close();
+    d.forcing({"0", "1.5"}, {"2", "0"}, "12 14 0.5").plot("2", "2 1");
+    return to_the_end ? d.close() : d.say(ASK_CLOSE);
 }
 
 std::string typed_data_file() {
@@ -889,6 +895,153 @@ TEST(Sweep, DampedResonanceMatchesTheClosedForm) {
         EXPECT_EQ(plot[s], plot_row(lambdas[s], {{amp, ac, as, 1}}));
     }
     EXPECT_EQ(Records(plot.begin() + 3, plot.end()), LEGEND);
+}
+
+// ============================================================ endings
+TEST(Endings, ClosedStandardStreamsLeaveTheDataFileAlone) {
+    // A letter in KR, and the file longer than what one read takes in, so
+    // that a report written on the data file's descriptor would land in it.
+    std::string data = file({"    1    0    0", "  " + ONE, "   .1000X0E+03"});
+    while (data.size() < 5000) data += "  " + Z + CRLF;
+    for (const std::vector<int>& closed : {std::vector<int>{2}, std::vector<int>{1, 2}}) {
+        SCOPED_TRACE(closed.size() == 1 ? "standard error closed" : "standard output and error closed");
+        e2e::Run r;
+        r.input = from_file_failing().input, r.files = {{"dane", data}}, r.closed = closed;
+        const Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.err, "");
+        EXPECT_TRUE(same_bytes("data file", data, o.files.at("dane")));
+        if (closed.size() == 1) {
+            EXPECT_TRUE(same_bytes("console", from_file_failing().shown, o.out));
+        }
+    }
+}
+
+// An E12.6 text of v * 10^e for 1 <= v <= 99.
+std::string e12(int v, int e) {
+    return v < 10 ? " ." + std::to_string(v) + "00000E+0" + std::to_string(e)
+                  : " ." + std::to_string(v) + "0000E+0" + std::to_string(e + 1);
+}
+
+// The largest model: 20 storeys (k = 100 i), one damper with 40 parameters
+// on their own (m = 0.1, c = 0.5, k = 10), swept from 0.1 to 100 by 0.001.
+std::string largest_model() {
+    Records k(20), zero20(20, Z);
+    for (int i = 1; i <= 20; ++i) k[i - 1] = e12(i, 3);
+    const Matrix zero_kk(20, zero20), zero_kt(20, Records(40, Z));
+    return file(cat(Records{"   20    1   40"}, rows(diagonal(zero20 = Records(20, ONE))), rows(diagonal(k)),
+                    row_record({" .200000E-01", " .400000E-01"}), rows(zero_kk), rows(zero_kt),
+                    rows(diagonal(Records(40, " .100000E+00"))), rows(zero_kk), rows(zero_kt),
+                    rows(diagonal(Records(40, " .500000E+00"))), rows(zero_kk), rows(zero_kt),
+                    rows(diagonal(Records(40, " .100000E+02"))), row_record(Records(20, ONE)),
+                    row_record(Records(20, Z)), row_record({" .100000E+00", K100, " .100000E-02"})));
+}
+
+size_t file_size(const std::string& folder, const char* name) {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(std::filesystem::path(folder) / name, ec);
+    return ec ? 0 : size_t(n);
+}
+
+// What a terminal line shows after bytes that rewrite it in place with CR.
+std::string shown_line(const std::string& bytes) {
+    std::string line;
+    size_t col = 0;
+    for (char c : bytes) {
+        if (c == '\r') {
+            col = 0;
+            continue;
+        }
+        if (col >= line.size()) line.resize(col + 1, ' ');
+        line[col++] = c;
+    }
+    return line;
+}
+
+TEST(Endings, InterruptsWriteEveryCompleteRecord) {
+    const std::string model = largest_model();
+    const Outcome& typed = typed_run();
+    const struct { int sig; const char* name; } signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& s : signals) {
+        SCOPED_TRACE(s.name);
+        const std::string message = CRLF + "run interrupted by " + s.name + CRLF;
+        {
+            SCOPED_TRACE("in the sweep, once the plot file has reached 4096 bytes");
+            Dialogue d;
+            d.names("dane", "w", "r").ask(ASK_ICD, "2").plot("3", "1 2 3");
+            e2e::Run r;
+            r.input = d.input, r.files = {{"dane", model}}, r.signal = s.sig;
+            r.when = [](const std::string& folder, const std::string&) { return file_size(folder, "r") >= 4096; };
+            // With SIGINT the progress line is up on a terminal, and erased first.
+            r.stderr_terminal = s.sig == SIGINT;
+            r.env = {{"VARNOSTIK_PROGRESS_AFTER_MS", "0"}};
+            const Outcome o = e2e::run(r);
+            EXPECT_TRUE(ended(o, 128 + s.sig, d));
+            if (r.stderr_terminal) {
+                ASSERT_TRUE(o.err.ends_with(message)) << e2e::visible(o.err);
+                const std::string progress = o.err.substr(0, o.err.size() - message.size());
+                EXPECT_NE(progress.find("LAMBDA="), std::string::npos);
+                EXPECT_EQ(shown_line(progress).find_first_not_of(' '), std::string::npos) << e2e::visible(progress);
+            } else {
+                EXPECT_EQ(o.err, message);
+            }
+            EXPECT_TRUE(same_bytes("data file", model, o.files.at("dane")));
+            const std::string& w = o.files.at("w");
+            EXPECT_TRUE(same_bytes("results as whole lines", file(lines_of(w)), w));
+            size_t steps = 0;
+            for (const auto& l : lines_of(w)) steps += l.starts_with("  WYNIKI OBLICZEN LAMBDA=");
+            const Records plot = lines_of(o.files.at("r"));
+            EXPECT_TRUE(same_bytes("plot as whole lines", file(plot), o.files.at("r")));
+            for (const auto& row : plot) ASSERT_EQ(row.size(), 16u + 3 * 47) << row;
+            // Every step's plot row follows its results: the step under way
+            // may have its first records only.
+            EXPECT_GE(plot.size(), 4096u / (16 + 3 * 47 + 2));
+            EXPECT_TRUE(steps == plot.size() || steps == plot.size() + 1) << steps << " steps, " << plot.size() << " rows";
+        }
+        {
+            SCOPED_TRACE("at the closing prompt of a typed run");
+            e2e::Run r;
+            r.input = typed_dialogue(false).input, r.signal = s.sig;
+            r.when = [](const std::string&, const std::string& out) { return out.ends_with("KLAWISZ ***"); };
+            const Outcome o = e2e::run(r);
+            EXPECT_TRUE(ended(o, 128 + s.sig, typed_dialogue(false)));
+            EXPECT_EQ(o.err, message);
+            EXPECT_EQ(o.files.size(), typed.files.size());
+            expect_files(o, typed.files);
+        }
+    }
+}
+
+TEST(Endings, FailingFinalWriteReplacesTheStop) {
+    // One step: the plot row and the legend wait in the buffer until the stop.
+    Dialogue d;
+    d.names("d", "w", "").sizes("1", "0").frame({"1"}, {"100"}, "0 0").forcing({"1"}, {"0"}, "5 5 1");
+    d.plot("1", "1").ask(ASK_CLOSE, "").error_end();
+    const Outcome o = run(d.input, {}, {"/dev/full"});
+    EXPECT_TRUE(ended(o, 1, d));
+    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
+    EXPECT_TRUE(o.files.at("w").ends_with(file(CLOSING)));
+}
+
+TEST(Endings, ProgressOnlyOnATerminal) {
+    Dialogue d = storey("0.05 0.05", "4 6 1");
+    d.plot("1", "1").close();
+    std::string out[2];
+    for (const bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal ? "standard error a terminal" : "standard error a pipe");
+        e2e::Run r;
+        r.input = d.input, r.stderr_terminal = terminal;
+        r.env = {{"VARNOSTIK_PROGRESS_AFTER_MS", "0"}};
+        const Outcome o = e2e::run(r);
+        EXPECT_TRUE(ended(o, 0, d));
+        out[terminal] = o.out;
+        // Drawn once at the first step (the next draw is due only later),
+        // then erased: CR, as many blanks, CR.
+        const std::string line = " KROK 1 Z 3  LAMBDA= .400000E+01  33%  POZOSTALO 0:00";
+        EXPECT_EQ(e2e::visible(o.err),
+                  e2e::visible(terminal ? "\r" + line + "\r" + std::string(line.size(), ' ') + "\r" : ""));
+    }
+    EXPECT_TRUE(same_bytes("standard output", out[0], out[1]));
 }
 
 }  // namespace

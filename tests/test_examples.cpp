@@ -211,7 +211,10 @@ void check_example(const Example& ex) {
     const std::string name = ex.name, data = slurp(dir + "/" + name);
     const Model md = read_model(data);
     const std::string answers = slurp(dir + "/" + name + ".in");
-    const e2e::Outcome o = e2e::run({answers, {}, {{name, data}}});
+    e2e::Run run;
+    run.input = answers;
+    run.files = {{name, data}};
+    const e2e::Outcome o = e2e::run(run);
     ASSERT_EQ(o.status, 0) << o.err;
     const std::string& results = o.files.at(name + "w");
     const std::string& plot = o.files.at(name + "r");

@@ -100,6 +100,8 @@ TEST_F(TextIo, OutputStatementsDeliverTheirRecords) {
         {__LINE__, "(I1)", {1, 2}, "1\r\n2\r\n"},
         {__LINE__, "(I3,I2)", {1000, -10}, "*****\r\n"},
         {__LINE__, "(\"IT\"\"S\",'O''K')", {}, "IT\"SO'K\r\n"},
+        // A record longer than the file buffer, between two short ones.
+        {__LINE__, "('A',/,1100('x'),/,'B')", {}, "A\r\n" + std::string(1100, 'x') + "\r\nB\r\n"},
     };
     int unit = 10;
     for (const Row& r : rows) {

@@ -121,11 +121,9 @@ std::vector<Case> cases() {
     return c;
 }
 
-Outcome run_with_threads(const e2e::Run& r, const char* threads) {
-    setenv("VARNOSTIK_THREADS", threads, 1);
-    Outcome o = e2e::run(r);
-    unsetenv("VARNOSTIK_THREADS");
-    return o;
+Outcome run_with_threads(e2e::Run r, const char* threads) {
+    r.env["VARNOSTIK_THREADS"] = threads;
+    return e2e::run(r);
 }
 
 TEST(Threads, EveryStreamAndFileAsTheSequentialSweep) {

@@ -1,10 +1,14 @@
 #include "textio/runtime.h"
 
+#include <cerrno>
 #include <cfenv>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include "textio/progress.h"
 #include "textio/units.h"
 
 namespace textio {
@@ -30,6 +34,7 @@ std::size_t put_number(char* out, unsigned long v, std::size_t min_digits) {
 // "- ", the message, CR LF.
 void write_report(char letter, int number, std::string_view operation, std::string_view unit,
                   bool with_unit, std::string_view message) {
+    progress_erase();
     char buf[1400];
     std::size_t n = 0;
     auto put = [&](std::string_view s) {
@@ -64,9 +69,14 @@ void write_report(char letter, int number, std::string_view operation, std::stri
     _exit(status);
 }
 
-// Before the stop text: end the pending console line, which stays pending,
-// so that the end of the run writes one more line end.
-void end_console_line_before_stop() {
+// Before the stop text: every record goes to its file first, so that a
+// write that fails ends the run with its report instead of the stop; then
+// the pending console line is ended, and stays pending, so that the end of
+// the run writes one more line end.
+void flush_before_stop_text() {
+    g_ending = 1;
+    progress_erase();
+    if (!flush_all_units()) finish(kExitError);
     if (console_line_pending()) write_fd(1, "\r\n", 2);
 }
 
@@ -104,6 +114,60 @@ void on_fpe(int, siginfo_t* info, void*) {
     finish(kExitError);
 }
 
+// The interrupts that end the run with every complete record on disk.
+struct Interrupt {
+    int sig;
+    std::string_view message;
+};
+constexpr Interrupt kInterrupts[] = {
+    {SIGINT, "\r\nrun interrupted by SIGINT\r\n"},
+    {SIGTERM, "\r\nrun interrupted by SIGTERM\r\n"},
+    {SIGHUP, "\r\nrun interrupted by SIGHUP\r\n"},
+};
+
+// Only write(2) and _exit: the records complete in the buffers go to their
+// files, the one being built is dropped, and the console's pending line
+// end is left unwritten.
+void on_interrupt(int sig) {
+    if (hold_interrupt(sig)) return;
+    progress_erase();
+    write_committed_records();
+    for (const Interrupt& i : kInterrupts)
+        if (i.sig == sig) write_fd(2, i.message.data(), i.message.size());
+    _exit(128 + sig);
+}
+
+void interrupt_set(sigset_t& set) {
+    sigemptyset(&set);
+    for (const Interrupt& i : kInterrupts) sigaddset(&set, i.sig);
+}
+
+void catch_interrupts() {
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sa.sa_flags = SA_RESTART;
+    interrupt_set(sa.sa_mask);
+    for (const Interrupt& i : kInterrupts) {
+        struct sigaction old {};
+        // A signal ignored when the run starts (as under nohup) stays ignored.
+        if (sigaction(i.sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(i.sig, &sa, nullptr);
+    }
+}
+
+// A standard stream closed when the run starts is opened on the null
+// device, so that no file the run opens gets its descriptor.
+void open_closed_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (got >= 0 && got != fd) {
+            dup2(got, fd);
+            close(got);
+        }
+    }
+}
+
 void enable_fp_traps() {
     feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
     struct sigaction sa {};
@@ -116,27 +180,35 @@ void enable_fp_traps() {
 }  // namespace
 
 void start_run(int argc, char** argv) {
+    open_closed_standard_streams();
     init_units(argc, argv);
     // A closed standard output is reported as a write error, not a silent death.
     signal(SIGPIPE, SIG_IGN);
     enable_fp_traps();
+    catch_interrupts();
+}
+
+void block_interrupts(bool block) {
+    sigset_t set;
+    interrupt_set(set);
+    pthread_sigmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 void stop_run() {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     write_fd(1, "Stop - Program terminated.\r\n", 28);
     finish(kExitNormal);
 }
 
 void stop_text(std::string_view text) {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     write_fd(1, text.data(), text.size());
     write_fd(1, "\r\n", 2);
     finish(kExitStopText);
 }
 
 void stop_code(int code) {
-    end_console_line_before_stop();
+    flush_before_stop_text();
     char buf[40] = "Return code ";
     std::size_t n = 12;
     n += put_number(buf + n, static_cast<unsigned long>(code < 0 ? -code : code), 1);

@@ -11,9 +11,18 @@ inline constexpr int kExitNormal = 0;
 inline constexpr int kExitError = 1;
 inline constexpr int kExitStopText = 2;
 
-// Sets up the console units, remembers the command-line arguments (names
-// for blank file names) and enables the floating-point traps.
+// Opens standard streams found closed on the null device, sets up the
+// console units, remembers the command-line arguments (names for blank file
+// names), enables the floating-point traps and catches the interrupts
+// SIGINT, SIGTERM and SIGHUP: they end the run with every complete record
+// on disk, "run interrupted by" and the signal's name on standard error,
+// and exit status 128 + the signal's number.
 void start_run(int argc, char** argv);
+
+// Blocks (or unblocks) the interrupts in the calling thread.  The main
+// thread takes them; a thread started with them blocked (block, start it,
+// unblock) leaves them to it.
+void block_interrupts(bool block);
 
 // Normal end: "Stop - Program terminated.", exit status 0.
 [[noreturn]] void stop_run();

@@ -1,13 +1,16 @@
 #include "textio/units.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "textio/progress.h"
 #include "textio/runtime.h"
 
 namespace textio {
@@ -23,10 +26,8 @@ struct Unit {
     bool regular = false;
     dev_t dev = 0;
     ino_t ino = 0;
-    // Output: the record buffer, and whether the file has been cut at its
-    // position since the open or the last input.
-    char obuf[kFileBuffer] = {};
-    std::size_t olen = 0;
+    // Output: whether the file has been cut at its position since the open
+    // or the last input (the records themselves wait in g_out).
     bool writing = false;
     bool err_pending = false;  // the standard-error device's own line end
     bool can_read = true;      // false when the file could be opened for writing only
@@ -43,6 +44,24 @@ struct Unit {
 };
 
 Unit g_units[kMaxUnit + 1];
+
+// The records of a file unit not yet written to its file.  The buffer
+// holds complete records only: committed advances after each record's
+// CR LF, so whatever ends the run, an interrupt included, writes whole
+// records.  The interrupt handler reads fd and committed, hence atomics.
+struct FileOut {
+    std::atomic<int> fd{-1};  // -1 while the unit is no file
+    std::atomic<std::size_t> committed{0};
+    char bytes[kFileBuffer] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free,
+              "the interrupt handler reads these");
+FileOut g_out[kMaxUnit + 1];
+
+// Records are being written to a file: an interrupt now is held and raised
+// again once the write is over, so that no record is written twice or cut.
+volatile sig_atomic_t g_out_busy = 0;
+volatile sig_atomic_t g_held_signal = 0;
 bool g_one_console = false;
 volatile bool g_pending = false;  // the console's line end pending
 int g_argc = 0;
@@ -91,6 +110,7 @@ std::string_view carriage(char c, bool pending) {
 
 void put_device_record(int fd, std::string_view record, bool& pending, int number) {
     static std::string out;
+    progress_erase();
     console_delivery(record, pending, out);
     if (!write_fd(fd, out.data(), out.size()))
         io_error(IoError::write_failed, IoOp::write, name_of(number),
@@ -103,12 +123,28 @@ void put_console_record(int number, std::string_view record) {
     g_pending = pending;
 }
 
-bool flush_unit(Unit& u) {
-    if (u.olen == 0) return true;
-    bool ok = write_fd(u.fd, u.obuf, u.olen);
-    u.olen = 0;
+template <class Write>
+bool with_interrupts_held(Write write) {
+    g_out_busy = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const bool ok = write();
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_out_busy = 0;
+    if (g_held_signal != 0) raise(g_held_signal);
     return ok;
 }
+
+bool flush_out(FileOut& o) {
+    const std::size_t n = o.committed.load();
+    if (n == 0) return true;
+    return with_interrupts_held([&] {
+        const bool ok = write_fd(o.fd.load(), o.bytes, n);
+        o.committed.store(0);
+        return ok;
+    });
+}
+
+FileOut& out_of(int number) { return g_out[number]; }
 
 [[noreturn]] void write_error(int number) {
     int err = errno;
@@ -131,19 +167,24 @@ void put_file_record(int number, std::string_view record) {
         u.ipos = 0;
         u.at_eof = false;
     }
-    auto append = [&](const char* p, std::size_t n) {
-        while (n > 0) {
-            std::size_t room = kFileBuffer - u.olen;
-            std::size_t k = n < room ? n : room;
-            std::memcpy(u.obuf + u.olen, p, k);
-            u.olen += k;
-            p += k;
-            n -= k;
-            if (u.olen == kFileBuffer && !flush_unit(u)) write_error(number);
-        }
-    };
-    append(record.data(), record.size());
-    append("\r\n", 2);
+    FileOut& o = out_of(number);
+    const std::size_t need = record.size() + 2;
+    if (o.committed.load() + need > kFileBuffer && !flush_out(o)) write_error(number);
+    if (need > kFileBuffer) {
+        // A record longer than the buffer goes straight to the file.
+        const bool ok = with_interrupts_held([&] {
+            return write_fd(o.fd.load(), record.data(), record.size()) && write_fd(o.fd.load(), "\r\n", 2);
+        });
+        if (!ok) write_error(number);
+        return;
+    }
+    std::size_t at = o.committed.load();
+    std::memcpy(o.bytes + at, record.data(), record.size());
+    std::memcpy(o.bytes + at + record.size(), "\r\n", 2);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    o.committed.store(at + need);
+    // A full buffer is written at once, as the records come.
+    if (at + need == kFileBuffer && !flush_out(o)) write_error(number);
 }
 
 // Reads more of fd into buf; false at end of input.
@@ -241,7 +282,7 @@ std::string_view get_file_line(int number) {
         io_error(IoError::read_failed, IoOp::read, name_of(number), "the file could be opened for writing only");
     if (u.writing) {
         // Input after output goes on from the end of what was written.
-        if (!flush_unit(u)) write_error(number);
+        if (!flush_out(out_of(number))) write_error(number);
         u.writing = false;
         off_t here = lseek(u.fd, 0, SEEK_CUR);
         u.consumed = here < 0 ? 0 : here;
@@ -350,6 +391,15 @@ void open_file(int number, Unit& u) {
         can_read = fd >= 0;
         if (fd < 0) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     }
+    if (fd >= 0 && fd <= 2) {
+        // Never on a standard stream's descriptor (one closed at start-up
+        // and not reopened): the file's bytes would become console output
+        // and error reports would be written into it.
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        err = errno;
+        ::close(fd);
+        fd = moved;
+    }
     if (fd < 0) {
         u.kind = Kind::none;
         io_error(IoError::open_failed, IoOp::open, {u.name, u.name_len},
@@ -376,6 +426,8 @@ void open_file(int number, Unit& u) {
     }
     u.kind = Kind::file;
     u.fd = fd;
+    out_of(number).committed.store(0);
+    out_of(number).fd.store(fd);
     u.regular = S_ISREG(st.st_mode);
     u.dev = st.st_dev;
     u.ino = st.st_ino;
@@ -433,7 +485,8 @@ void open_unit(int number, std::string_view name) {
     Unit& u = unit_at(number);
     if (u.kind == Kind::file) {
         // Reconnecting a unit closes what it was connected to.
-        if (u.writing && !flush_unit(u)) write_error(number);
+        if (u.writing && !flush_out(out_of(number))) write_error(number);
+        out_of(number).fd.store(-1);
         ::close(u.fd);
     }
     u = Unit{};
@@ -483,12 +536,26 @@ std::string_view get_line(int number) {
     }
 }
 
+bool hold_interrupt(int sig) {
+    if (g_out_busy == 0) return false;
+    g_held_signal = sig;
+    return true;
+}
+
+void write_committed_records() {
+    for (FileOut& o : g_out) {
+        const int fd = o.fd.load();
+        const std::size_t n = o.committed.load();
+        if (fd >= 0 && n > 0) write_fd(fd, o.bytes, n);
+    }
+}
+
 bool flush_all_units() {
     bool ok = true;
     for (int k = 1; k <= kMaxUnit; ++k) {
         Unit& u = g_units[k];
-        if (u.kind != Kind::file || u.olen == 0) continue;
-        if (!flush_unit(u)) {
+        if (u.kind != Kind::file) continue;
+        if (!flush_out(out_of(k))) {
             ok = false;
             report_write_failure({u.name, u.name_len});
         }

@@ -51,6 +51,16 @@ long line_number(int number);
 // floating-point signal handler.  Returns false when a buffer could not
 // be written (the report has then been written to standard error).
 bool flush_all_units();
+
+// For the interrupt handler, both async-signal-safe.  hold_interrupt:
+// while a buffer is being written to its file the interrupt sig is held
+// (true), and raised again as soon as that write is over.
+// write_committed_records: writes, for every file unit, the complete
+// records still in its buffer, and nothing of a record being built.
+// Only the main thread writes units, and it is the one that takes the
+// interrupt (other threads keep these signals blocked).
+bool hold_interrupt(int sig);
+void write_committed_records();
 bool console_line_pending();
 void set_console_pending(bool pending);
 

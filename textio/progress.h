@@ -1,0 +1,28 @@
+// A progress line for the sweep on standard error, shown only when
+// standard error is a terminal: after the sweep has run for a while it is
+// rewritten in place (CR) a few times a second, and erased (CR, blanks,
+// CR) when the sweep ends or the run ends in any way.  When standard error
+// is not a terminal nothing is ever written.
+#pragma once
+
+#include <cstdint>
+
+namespace textio {
+
+// The sweep begins; it makes exactly steps steps.  The line first appears
+// after 2 seconds; for tests only, the environment variable
+// VARNOSTIK_PROGRESS_AFTER_MS sets that delay in milliseconds.
+void progress_start(long steps);
+
+// Step number step (1-based) of the sweep is done, at lambda.
+void progress_step(long step, double lambda);
+
+// The sweep is over: the line is erased.
+void progress_end();
+
+// Erases the line if it is shown.  Async-signal-safe (write(2) only): the
+// stops, the error report and the interrupt handler call it before they
+// write, and so does every console record.
+void progress_erase();
+
+}  // namespace textio

@@ -1,0 +1,326 @@
+#include "plot/draw.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace plot {
+namespace {
+
+// The words of the picture in each language.
+struct Texts {
+    const char* unknown;
+    const char* amplitude[3];  // by Quantity
+    const char* phase;
+    const char* x_rad;
+    const char* x_hz;
+    const char* title;
+    const char* at;  // "max A at lambda = x"
+};
+
+constexpr Texts kPolish = {
+    "niewiadoma",
+    {"amplituda przemieszczenia", "amplituda prędkości", "amplituda przyspieszenia"},
+    "opóźnienie fazowe φ [°]",
+    "częstość wymuszenia λ [rad/s]",
+    "częstotliwość wymuszenia f [Hz]",
+    "Krzywe rezonansowe",
+    "przy",
+};
+
+constexpr Texts kEnglish = {
+    "unknown",
+    {"displacement amplitude", "velocity amplitude", "acceleration amplitude"},
+    "phase lag φ [°]",
+    "forcing frequency λ [rad/s]",
+    "forcing frequency f [Hz]",
+    "Resonance curves",
+    "at",
+};
+
+// One colour per curve, repeated when there are more curves.
+constexpr const char* kColours[] = {"#0060ad", "#dd181f", "#00a000", "#9400d3",
+                                    "#e69f00", "#00a0c0", "#606060", "#a05000"};
+
+// The terminal line of each format: a fixed size, and a font that has the
+// Greek and Polish letters.
+constexpr const char* kTerminals[] = {
+    "set terminal svg size 960,720 fixed enhanced font 'DejaVu Sans,12' background rgb 'white'",
+    "set terminal pngcairo size 1200,900 enhanced font 'DejaVu Sans,12' background rgb 'white'",
+    "set terminal pdfcairo size 10in,7.5in enhanced font 'DejaVu Sans,11' background rgb 'white'",
+};
+
+// A text as a gnuplot string in single quotes, where only the quote itself
+// needs doubling.
+std::string quote(std::string_view s) {
+    std::string q = "'";
+    for (const char c : s) {
+        q += c;
+        if (c == '\'') q += '\'';
+    }
+    return q + "'";
+}
+
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+std::size_t index_of_max(const std::vector<double>& v) {
+    return static_cast<std::size_t>(std::max_element(v.begin(), v.end()) - v.begin());
+}
+
+// The inline data: the frequency, then amplitude and unwrapped phase of
+// every curve.
+std::string datablock(const Curves& c) {
+    std::vector<std::vector<double>> phases;
+    for (const Series& s : c.series) phases.push_back(unwrap_degrees(s.phase));
+    std::string out = "$curves << EOD\n";
+    for (std::size_t i = 0; i < c.x.size(); ++i) {
+        out += shortest(c.x[i]);
+        for (std::size_t k = 0; k < c.series.size(); ++k) {
+            out += ' ';
+            out += shortest(c.series[k].amplitude[i]);
+            out += ' ';
+            out += shortest(phases[k][i]);
+        }
+        out += '\n';
+    }
+    return out + "EOD\n";
+}
+
+// Dashed vertical lines at the natural frequencies within the range; the
+// labels only above the amplitude panel, clear of the curves.
+std::string natural_lines(const Curves& c, bool labelled) {
+    std::string out;
+    const double lo = c.x.front(), hi = c.x.back();
+    for (std::size_t i = 0; i < c.natural.size(); ++i) {
+        const double w = c.natural[i];
+        if (w < std::min(lo, hi) || w > std::max(lo, hi)) continue;
+        const std::string at = shortest(w);
+        out += "set arrow from " + at + ", graph 0 to " + at +
+               ", graph 1 nohead dashtype 2 linewidth 1.2 linecolor rgb '#404040' back\n";
+        if (labelled)
+            out += "set label " + quote("ω_{" + std::to_string(i + 1) + "}") + " at " + at +
+                   ", graph 1 offset character 0,0.7 center textcolor rgb '#404040' front\n";
+    }
+    return out;
+}
+
+// The largest value of every curve, with its value and frequency; the
+// texts of neighbouring curves stand at different heights.
+constexpr const char* kLift[] = {"0.6", "1.7", "-0.5"};
+
+std::string maximum_labels(const Curves& c, const Texts& t) {
+    std::string out;
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        const Series& s = c.series[k];
+        const std::size_t i = index_of_max(s.amplitude);
+        if (!(s.amplitude[i] > 0.0)) continue;
+        const std::string axis = c.hz ? "f" : "λ";
+        const std::string unit = c.hz ? " Hz" : " rad/s";
+        const std::string text = "max " + number(s.amplitude[i]) + " " + t.at + " " + axis + " = " +
+                                 number(c.x[i]) + unit;
+        const char* colour = kColours[k % std::size(kColours)];
+        out += "set label " + quote(text) + " at " + shortest(c.x[i]) + ", " + shortest(s.amplitude[i]) +
+               " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour + "' offset character 1," +
+               kLift[k % std::size(kLift)] + " textcolor rgb '" + colour + "' noenhanced front\n";
+    }
+    return out;
+}
+
+// How far the drawn phases spread, in degrees.
+double phase_span(const Curves& c) {
+    double lo = 0.0, hi = 0.0;
+    for (const Series& s : c.series) {
+        const std::vector<double> p = unwrap_degrees(s.phase);
+        const auto [a, b] = std::minmax_element(p.begin(), p.end());
+        lo = std::min(lo, *a);
+        hi = std::max(hi, *b);
+    }
+    return hi - lo;
+}
+
+// The plot command of one panel: column 2 + 2k (amplitude) or 3 + 2k (phase).
+std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
+    std::string out = "plot ";
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        const std::size_t column = 2 + 2 * k + (amplitude ? 0 : 1);
+        out += std::string(k ? ", \\\n     " : "") + "$curves using 1:" + std::to_string(column) +
+               " with lines linewidth 2 linecolor rgb '" + kColours[k % std::size(kColours)] + "' ";
+        out += amplitude ? "title " + quote(std::string(t.unknown) + " " + std::to_string(c.series[k].unknown))
+                         : std::string("notitle");
+    }
+    return out + "\n";
+}
+
+}  // namespace
+
+std::optional<Format> format_of(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return std::nullopt;
+    std::string ext(path.substr(dot + 1));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (ext == "svg") return Format::svg;
+    if (ext == "png") return Format::png;
+    if (ext == "pdf") return Format::pdf;
+    return std::nullopt;
+}
+
+std::string gnuplot_script(const Curves& c, const Style& style, Format format, std::string_view output) {
+    const Texts& t = style.lang == Lang::pl ? kPolish : kEnglish;
+    const std::string title = style.title.empty() ? std::string(t.title) + ": " + style.file : style.title;
+    std::string s;
+    s += "# Resonance curves drawn by varnostik-plot; run with: gnuplot THIS_FILE\n";
+    s += "set encoding utf8\n";
+    s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
+    s += "set output " + quote(output) + "\n";
+    s += datablock(c);
+    s += "set multiplot title " + quote(title) + " font ',14' noenhanced\n";
+    // Both panels share the frequency axis: the same range and the same
+    // left and right edges.
+    s += "set xrange [" + shortest(c.x.front()) + ":" + shortest(c.x.back()) + "]\n";
+    s += "set lmargin at screen 0.11\nset rmargin at screen 0.97\n";
+    s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
+
+    s += "# amplitude\n";
+    s += "set tmargin at screen 0.91\nset bmargin at screen 0.53\n";
+    s += "set format x ''\nunset xlabel\n";
+    s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
+    s += style.log ? "set logscale y\nset format y '%.0e'\n" : "set format y '%g'\nset yrange [0:*]\n";
+    s += "set key top right opaque box noenhanced\n";
+    s += natural_lines(c, true);
+    s += maximum_labels(c, t);
+    s += plot_command(c, t, true);
+
+    s += "# phase\n";
+    s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";
+    s += "set tmargin at screen 0.49\nset bmargin at screen 0.11\n";
+    s += "set format x '%g'\n";
+    s += "set xlabel " + quote(c.hz ? t.x_hz : t.x_rad) + "\n";
+    s += "set ylabel " + quote(t.phase) + "\n";
+    s += "set ytics " + std::string(phase_span(c) <= 360.0 ? "45" : "90") + "\nset mytics 2\n";
+    s += natural_lines(c, false);
+    s += plot_command(c, t, false);
+    s += "unset multiplot\nunset output\n";
+    return s;
+}
+
+bool on_path(std::string_view program) {
+    const char* path = std::getenv("PATH");
+    if (!path) return false;
+    std::string_view dirs(path);
+    while (true) {
+        const std::size_t colon = dirs.find(':');
+        // An empty entry of the PATH stands for the current folder.
+        std::string_view dir = dirs.substr(0, colon);
+        if (dir.empty()) dir = ".";
+        std::string candidate;
+        candidate.append(dir).append("/").append(program);
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return true;
+        if (colon == std::string_view::npos) return false;
+        dirs.remove_prefix(colon + 1);
+    }
+}
+
+namespace {
+
+// gnuplot's messages go to an unnamed temporary file rather than a pipe, so
+// that a long list of warnings can never block it while the script is
+// still being written.
+std::string first_error(int fd) {
+    std::string text;
+    char buf[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    // gnuplot shows the offending command, a caret line, then the message.
+    std::string best;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const std::size_t b = line.find_first_not_of(" \t^");
+        if (b == std::string::npos) continue;
+        line = line.substr(b);
+        if (line.find("rror") != std::string::npos || line.find("line ") == 0) return line;
+        if (best.empty()) best = line;
+    }
+    return best;
+}
+
+bool write_all(int fd, const std::string& s) {
+    std::size_t done = 0;
+    while (done < s.size()) {
+        const ssize_t n = write(fd, s.data() + done, s.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string run_gnuplot(const std::string& script) {
+    char err_name[] = "/tmp/varnostik-plot-XXXXXX";
+    const int err = mkstemp(err_name);
+    if (err < 0) return std::string("cannot make a temporary file: ") + std::strerror(errno);
+    unlink(err_name);
+    int in[2];
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        close(err);
+        return std::string("cannot make a pipe: ") + std::strerror(errno);
+    }
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(err);
+        close(in[0]);
+        close(in[1]);
+        return std::string("cannot start gnuplot: ") + std::strerror(errno);
+    }
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(in[0], 0);
+        if (null >= 0) dup2(null, 1);
+        dup2(err, 2);
+        char name[] = "gnuplot";
+        char* argv[] = {name, nullptr};
+        execvp(name, argv);
+        _exit(127);
+    }
+    close(in[0]);
+    // A gnuplot that ends early closes the pipe: the write then fails with
+    // EPIPE instead of ending this process.
+    struct sigaction ignore {}, old {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old);
+    const bool written = write_all(in[1], script);
+    close(in[1]);
+    sigaction(SIGPIPE, &old, nullptr);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    std::string message;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        message = "gnuplot could not be started";
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !written) {
+        const std::string why = first_error(err);
+        message = "gnuplot failed" + (why.empty() ? std::string() : ": " + why);
+    }
+    close(err);
+    return message;
+}
+
+}  // namespace plot

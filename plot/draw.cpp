@@ -193,11 +193,12 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 
     s += "# amplitude\n";
-    s += "set tmargin at screen 0.91\nset bmargin at screen 0.53\n";
+    s += "set tmargin at screen 0.89\nset bmargin at screen 0.53\n";
     s += "set format x ''\nunset xlabel\n";
     s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
     s += style.log ? "set logscale y\nset format y '%.0e'\n" : "set format y '%g'\nset yrange [0:*]\n";
-    s += "set key top right opaque box noenhanced\n";
+    // The key stands in one row under the title, where no curve can run.
+    s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
     s += natural_lines(c, true);
     s += maximum_labels(c, t);
     s += plot_command(c, t, true);

@@ -72,7 +72,7 @@ bool drain(int fd, std::string& out) {
 [[noreturn]] void exec_child(const fs::path& dir, const Run& r) {
     if (chdir(dir.c_str()) != 0) _exit(126);
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(VARNOSTIK_BIN));
+    argv.push_back(const_cast<char*>(r.program.c_str()));
     for (const auto& a : r.args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     for (int fd : r.closed) close(fd);
@@ -82,7 +82,7 @@ bool drain(int fd, std::string& out) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    execv(VARNOSTIK_BIN, argv.data());
+    execv(r.program.c_str(), argv.data());
     _exit(127);
 }
 

@@ -33,6 +33,7 @@ struct Run {
     // standard input stays open, so that a read waits.
     int signal = 0;
     std::function<bool(const std::string& folder, const std::string& out)> when;
+    std::string program = VARNOSTIK_BIN;        // the executable run
 };
 
 struct Outcome {

@@ -1,0 +1,436 @@
+// The drawing companion: reading the files the program really writes (the
+// two examples run by the program itself), cut and altered files, the
+// curves of a small case worked by hand, the command line as a child
+// process, and where gnuplot draws the curve in the picture.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e_run.h"
+#include "plot/curves.h"
+#include "plot/draw.h"
+#include "plot/sweep.h"
+
+namespace {
+
+using plot::Sweep;
+using Files = std::map<std::string, std::string>;
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// The results file (NAMEw) and plot file (NAMEr) of a bundled example, as
+// the program writes them from the example's data file.
+struct Example {
+    std::string results, plot;
+};
+
+const Example& example(const std::string& name) {
+    static std::map<std::string, Example> made;
+    auto it = made.find(name);
+    if (it != made.end()) return it->second;
+    e2e::Run r;
+    r.files[name] = slurp(std::string(VARNOSTIK_EXAMPLES) + "/" + name);
+    r.input = slurp(std::string(VARNOSTIK_EXAMPLES) + "/" + name + ".in");
+    e2e::Outcome o = e2e::run(r);
+    EXPECT_EQ(o.status, 0) << o.err;
+    return made[name] = {o.files[name + "w"], o.files[name + "r"]};
+}
+
+Sweep read_ok(const std::string& name, const std::string& text) {
+    plot::SweepRead r = plot::read_sweep(name, text);
+    EXPECT_EQ(r.error, "");
+    return r.sweep;
+}
+
+long line_of(const std::string& text, std::size_t pos) {
+    return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<long>(pos), '\n'));
+}
+
+const std::string LEGEND =
+    "  1 KOLUMNA - CZESTOSC WYMUSZENIA\r\n  2 KOLUMNA - AMPLITUDA DRGAN\r\n  3 KOLUMNA - AMPLITUDA COS\r\n"
+    "  4 KOLUMNA - AMPLITUDA SIN\r\n  5 KOLUMNA - NR PRZEMIESZCZENIA\r\n  6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD\r\n";
+
+// A plot row: the frequency field, then per unknown three E12.6 fields and
+// its number in I3, as the layout of the plot file places them.
+struct Group {
+    const char *amp, *ac, *as;
+    int unknown;
+};
+std::string row(const char* lambda, std::initializer_list<Group> groups) {
+    std::string s = std::string("  ") + lambda + "  ";
+    for (const Group& g : groups) {
+        char n[8];
+        std::snprintf(n, sizeof n, "%3d", g.unknown);
+        s += std::string("  ") + g.amp + "  " + g.ac + "  " + g.as + "  " + n;
+    }
+    return s + "\r\n";
+}
+
+// ------------------------------------------------------------------ reading
+
+TEST(PlotRead, BothExamplesAsTheProgramWritesThem) {
+    // Natural frequencies worked out apart from the program: the shear
+    // frame's 0.4450, 1.2470, 1.8019 times sqrt(k/m) = 20; the foundation's
+    // vertical sqrt(800000/200) and the roots of the sliding-rocking pair,
+    // w^4 - 6500 w^2 + 8.125e6 = 0.
+    struct Case {
+        std::string name;
+        std::vector<int32_t> plotted;
+        double from, to, step;
+        std::vector<double> omega;
+    } cases[] = {
+        {"rama3", {3, 1}, 4, 14, 0.1, {8.90, 24.94, 36.04}},
+        {"fund", {1, 3}, 10, 100, 1, {41.09, 63.25, 69.36}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Example& ex = example(c.name);
+        const Sweep p = read_ok("r", ex.plot), w = read_ok("w", ex.results);
+        EXPECT_EQ(p.kind, Sweep::Kind::plot_file);
+        EXPECT_EQ(w.kind, Sweep::Kind::results_file);
+        EXPECT_TRUE(p.warnings.empty() && w.warnings.empty());
+
+        ASSERT_EQ(w.omega.size(), c.omega.size());
+        for (std::size_t i = 0; i < c.omega.size(); ++i) EXPECT_NEAR(w.omega[i], c.omega[i], 0.01);
+        ASSERT_EQ(w.curves.size(), c.omega.size());  // every storey
+
+        // The sweep as asked for, one step after another.
+        ASSERT_GE(p.lambda.size(), 2u);
+        EXPECT_DOUBLE_EQ(p.lambda.front(), c.from);
+        EXPECT_GE(p.lambda.back(), c.to);
+        for (std::size_t i = 1; i < p.lambda.size(); ++i) EXPECT_NEAR(p.lambda[i] - p.lambda[i - 1], c.step, 1e-5);
+
+        // Both files advance together: each plotted curve is the results
+        // file's curve of that storey, value for value.
+        EXPECT_EQ(w.lambda, p.lambda);
+        ASSERT_EQ(p.curves.size(), c.plotted.size());
+        for (std::size_t k = 0; k < c.plotted.size(); ++k) {
+            const plot::Curve& a = p.curves[k];
+            const plot::Curve& b = w.curves[static_cast<std::size_t>(c.plotted[k] - 1)];
+            EXPECT_EQ(a.unknown, c.plotted[k]);
+            EXPECT_EQ(a.amp, b.amp);
+            EXPECT_EQ(a.ac, b.ac);
+            EXPECT_EQ(a.as, b.as);
+            for (std::size_t i = 0; i < a.amp.size(); ++i)
+                EXPECT_NEAR(std::hypot(a.ac[i], a.as[i]), a.amp[i], 1e-5 * a.amp[i]);
+        }
+    }
+}
+
+TEST(PlotRead, ResultsFileCutInsideTheSweepGivesItsWholeSteps) {
+    const std::string full = example("rama3").results;
+    const Sweep whole = read_ok("w", full);
+    std::vector<std::size_t> headers;
+    for (std::size_t p = full.find("WYNIKI OBLICZEN"); p != std::string::npos; p = full.find("WYNIKI OBLICZEN", p + 1))
+        headers.push_back(p);
+    ASSERT_GT(headers.size(), 20u);
+    const std::size_t h = headers[10];  // the header of step 11
+    const std::size_t after_header = full.find('\n', h) + 1;
+    const std::size_t closing = full.find("                      KONIEC");
+    struct Case {
+        int line;
+        std::string text;
+        std::size_t steps;
+    } cases[] = {
+        {__LINE__, full.substr(0, after_header + 40), 10},  // inside the first value line
+        {__LINE__, full.substr(0, full.find("AMPLITUDY PRZY SIN", h) + 5), 10},
+        // A singular matrix: the step's header, then the solver's report.
+        {__LINE__, full.substr(0, after_header) + "  MACIERZ OSOBLIWA C= .000000E+00 I= 1\r\n", 10},
+        {__LINE__, full.substr(0, closing), whole.lambda.size()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Sweep s = read_ok("w", c.text);
+        ASSERT_EQ(s.lambda.size(), c.steps);
+        EXPECT_EQ(s.warnings.size(), 1 + (c.text.back() != '\n' ? 1u : 0u));
+        for (std::size_t k = 0; k < s.curves.size(); ++k)
+            EXPECT_TRUE(std::equal(s.curves[k].amp.begin(), s.curves[k].amp.end(), whole.curves[k].amp.begin()));
+    }
+    EXPECT_TRUE(whole.warnings.empty());
+}
+
+TEST(PlotRead, MalformedFilesNameTheFileLineAndText) {
+    const Example& ex = example("rama3");
+    struct Case {
+        int line;
+        bool results;     // alter the results file, else the plot file
+        std::string was, now;  // the first occurrence of was is replaced
+        std::string says;      // what the message says after "NAME:LINE: "
+    } cases[] = {
+        {__LINE__, false, ".964863E-02", ".96x863E-02", "invalid real number \".96x863E-02\""},
+        {__LINE__, false, " .979318E-02", "            ", "blank field at column 19"},
+        {__LINE__, false, "    3   .346585E-02", "    2   .346585E-02", "unknown 2 where the rows before hold unknown 3"},
+        {__LINE__, false, ".998982E-04    1\r\n", ".998982E-04\r\n", "expected a plot row of 2 unknowns"},
+        {__LINE__, true, ".655892E-02", ".655892E-0x", "invalid real number \".655892E-0x\""},
+        {__LINE__, true, ".666679E-02", ".666679+999", "number out of range \".666679+999\""},
+        {__LINE__, true, "  WYNIKI OBLICZEN LAMBDA= .420000E+01", "  WYNIKI OBLICZEN LAMBDA= .42000OE+01",
+         "invalid real number"},
+        // A step that is not whole where more steps follow is no cut-off run.
+        {__LINE__, true, "  WYNIKI OBLICZEN LAMBDA= .420000E+01\r\n            AMPLITUDY DRGAN",
+         "  WYNIKI OBLICZEN LAMBDA= .420000E+01\r\n            AMPLITUDY", "is not whole, yet more steps follow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::string text = c.results ? ex.results : ex.plot;
+        const std::size_t at = text.find(c.was);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, c.was.size(), c.now);
+        const plot::SweepRead r = plot::read_sweep("f", text);
+        const std::string where = "f:" + std::to_string(line_of(text, at)) + ": ";
+        EXPECT_EQ(r.error.substr(0, where.size()), where) << r.error;
+        EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
+    }
+    EXPECT_NE(plot::read_sweep("f", "abc\r\n").error.find("f: neither a plot file"), std::string::npos);
+}
+
+TEST(PlotRead, PlotFilesOfOneAndThreeUnknowns) {
+    const Group u2{" .100000E+01", " .600000E+00", " .800000E+00", 2};
+    const Group a{" .500000E+00", " .300000E+00", "-.400000E+00", 3}, b{" .250000E+00", "-.150000E+00", " .200000E+00", 1};
+    const Sweep one = read_ok("p", row(" .400000E+01", {u2}) + row(" .410000E+01", {u2}) + LEGEND);
+    ASSERT_EQ(one.curves.size(), 1u);
+    EXPECT_EQ(one.lambda, (std::vector<double>{4.0, 4.1}));
+    EXPECT_EQ(one.curves[0].unknown, 2);
+    EXPECT_EQ(one.curves[0].as, (std::vector<double>{0.8, 0.8}));
+
+    // Unknowns 3, 1, 3: the third group repeats the first; a picture shows
+    // each unknown once.
+    const std::string three = row(" .400000E+01", {a, b, a});
+    EXPECT_EQ(three.size(), 157u + 2);
+    const Sweep s = read_ok("p", three + LEGEND);
+    ASSERT_EQ(s.curves.size(), 3u);
+    EXPECT_EQ(s.curves[1].unknown, 1);
+    EXPECT_EQ(s.curves[1].ac, std::vector<double>{-0.15});
+    EXPECT_EQ(s.curves[2].as, std::vector<double>{-0.4});
+    const plot::CurvesMade m = plot::make_curves(s, {});
+    ASSERT_EQ(m.curves.series.size(), 2u);
+    EXPECT_EQ(m.curves.series[1].unknown, 1);
+    EXPECT_NE(plot::make_curves(s, {plot::Quantity::displacement, false, {2}}).error.find("unknown 2 is not"),
+              std::string::npos);
+
+    // A run stopped inside the sweep leaves its rows without the legend.
+    EXPECT_EQ(read_ok("p", three).warnings.size(), 1u);
+}
+
+// ------------------------------------------------------------------- curves
+
+std::vector<std::vector<double>> parse_csv(const std::string& csv, std::string& header) {
+    std::vector<std::vector<double>> rows;
+    std::istringstream in(csv);
+    std::getline(in, header);
+    for (std::string line; std::getline(in, line);) {
+        rows.emplace_back();
+        for (std::size_t p = 0; p <= line.size();) {
+            const std::size_t e = std::min(line.find(',', p), line.size());
+            double v = NAN;
+            std::from_chars(line.data() + p, line.data() + e, v);
+            rows.back().push_back(v);
+            p = e + 1;
+        }
+    }
+    return rows;
+}
+
+TEST(PlotCurves, CsvOfASmallCaseWorkedByHand) {
+    // One unknown, AC and AS in every quadrant.  x = AC cos + AS sin = AMP
+    // cos(lambda t - phi): phi = atan2(AS, AC); the velocity leads by 90
+    // degrees and is lambda times larger, the acceleration by 180 and
+    // lambda^2.  atan(4/3) = 53.130102354156 degrees.
+    const std::string text = row(" .100000E+01", {{" .141421E+01", "-.100000E+01", " .100000E+01", 2}}) +
+                             row(" .200000E+01", {{" .500000E+01", " .300000E+01", " .400000E+01", 2}}) +
+                             row(" .300000E+01", {{" .141421E+01", "-.100000E+01", "-.100000E+01", 2}}) +
+                             row(" .400000E+01", {{" .141421E+01", " .100000E+01", "-.100000E+01", 2}}) +
+                             row(" .500000E+01", {{" .100000E+01", "-.100000E+01", " .000000E+00", 2}}) + LEGEND;
+    const double r2 = 1.41421, t = 53.130102354156;
+    struct Case {
+        plot::Quantity q;
+        bool hz;
+        std::string header;
+        std::vector<std::vector<double>> rows;  // x, amplitude, phase
+    } cases[] = {
+        {plot::Quantity::displacement, false, "lambda,amplitude_2,phase_2",
+         {{1, r2, 135}, {2, 5, t}, {3, r2, -135}, {4, r2, -45}, {5, 1, 180}}},
+        {plot::Quantity::velocity, false, "lambda,amplitude_2,phase_2",
+         {{1, r2, 45}, {2, 10, t - 90}, {3, 3 * r2, 135}, {4, 4 * r2, -135}, {5, 5, 90}}},
+        {plot::Quantity::acceleration, true, "f_hz,amplitude_2,phase_2",
+         {{0.159154943091895, r2, -45},
+          {0.318309886183791, 20, t - 180},
+          {0.477464829275686, 9 * r2, 45},
+          {0.636619772367581, 16 * r2, 135},
+          {0.795774715459477, 25, 0}}},
+    };
+    const Sweep s = read_ok("p", text);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.q));
+        const std::string csv = plot::to_csv(plot::make_curves(s, {c.q, c.hz, {}}).curves);
+        std::string header;
+        const auto rows = parse_csv(csv, header);
+        EXPECT_EQ(header, c.header);
+        ASSERT_EQ(rows.size(), c.rows.size()) << csv;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(rows[i][k], c.rows[i][k], 1e-12 * (1 + std::fabs(c.rows[i][k])));
+    }
+    // The shortest text that reads back: no padding, no "-0".
+    const std::string csv = plot::to_csv(plot::make_curves(s, {plot::Quantity::acceleration, false, {}}).curves);
+    EXPECT_NE(csv.find("\n5,25,0\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\n2,20,"), std::string::npos) << csv;
+}
+
+TEST(PlotCurves, PhaseIsUnwrappedAlongTheSweep) {
+    const std::vector<double> wrapped = {170, -175, -150, 175, 0};
+    EXPECT_EQ(plot::unwrap_degrees(wrapped), (std::vector<double>{170, 185, 210, 175, 0}));
+    EXPECT_EQ(plot::wrap_degrees(-180), 180);
+    EXPECT_EQ(plot::wrap_degrees(-270), 90);
+    EXPECT_FALSE(std::signbit(plot::wrap_degrees(-360)));
+}
+
+// ------------------------------------------------------------ command line
+
+e2e::Outcome plot_run(std::vector<std::string> args, const Files& files, const std::string& path = "") {
+    e2e::Run r;
+    r.program = VARNOSTIK_PLOT_BIN;
+    r.args = std::move(args);
+    r.files = files;
+    if (!path.empty()) r.env["PATH"] = path;
+    return e2e::run(r);
+}
+
+// A folder with a stand-in gnuplot that writes half of the picture named in
+// its script and then fails.
+std::string failing_gnuplot() {
+    static const std::string dir = [] {
+        std::string d = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vplot_fake_XXXXXX";
+        if (!mkdtemp(d.data())) return std::string();
+        std::ofstream(d + "/gnuplot") << "#!/bin/sh\nout=$(sed -n \"s/^set output '\\(.*\\)'$/\\1/p\")\n"
+                                         "printf '<svg' > \"$out\"\necho \"line 9: boom\" >&2\nexit 1\n";
+        chmod((d + "/gnuplot").c_str(), 0755);
+        return d;
+    }();
+    return dir + ":/usr/bin:/bin";
+}
+
+TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
+    const Example& ex = example("rama3");
+    const Files files = {{"rama3r", ex.plot}, {"rama3w", ex.results}, {"junk", "abc\r\n"}};
+    struct Case {
+        int line;
+        std::vector<std::string> args;
+        std::string path;  // PATH of the run; empty: the test's own
+        int status;
+        std::string says;
+    } cases[] = {
+        {__LINE__, {"--frobnicate", "rama3r"}, "", 2, "unknown option --frobnicate"},
+        {__LINE__, {}, "", 2, "no FILE given"},
+        {__LINE__, {"rama3r", "-o", "x.jpg"}, "", 2, ".svg, .png or .pdf"},
+        {__LINE__, {"--quantity", "speed", "rama3r"}, "", 2, "not \"speed\""},
+        {__LINE__, {"rama3r", "--unknowns", "1,x"}, "", 2, "--unknowns"},
+        {__LINE__, {"missing"}, "", 1, "cannot read missing"},
+        {__LINE__, {"junk"}, "", 1, "junk: neither"},
+        {__LINE__, {"rama3r", "--unknowns", "2"}, "", 1, "unknown 2 is not in the file (it holds 3, 1)"},
+        {__LINE__, {"rama3r", "--results", "rama3r"}, "", 1, "rama3r is not a results file"},
+        {__LINE__, {"rama3r", "--csv", "c.csv"}, "/nonexistent", 3, "gnuplot-nox"},
+        {__LINE__, {"rama3r", "--csv", "c.csv"}, failing_gnuplot(), 3, "gnuplot failed: line 9: boom"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const e2e::Outcome o = plot_run(c.args, files, c.path);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+        EXPECT_EQ(o.files, files);
+    }
+}
+
+TEST(PlotCommand, PictureCsvAndScript) {
+    const Example& ex = example("rama3");
+    const Files files = {{"rama3r", ex.plot}, {"rama3w", ex.results}};
+    // Without gnuplot, the curves and the script are still written.
+    e2e::Outcome o = plot_run({"rama3r", "--script", "s.gp", "--csv", "c.csv", "--lang=en"}, files, "/nonexistent");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.files.size(), 4u);
+    EXPECT_EQ(o.files["c.csv"].substr(0, o.files["c.csv"].find('\n')), "lambda,amplitude_3,phase_3,amplitude_1,phase_1");
+    EXPECT_NE(o.files["s.gp"].find("set output 'rama3r.svg'"), std::string::npos);
+    if (!plot::on_path("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+    o = plot_run({"rama3r", "--results", "rama3w", "-o", "p.pdf"}, files);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.files["p.pdf"].substr(0, 5), "%PDF-");
+}
+
+// ---------------------------------------------------------------- drawing
+
+struct Point {
+    double x, y;
+};
+
+// The points of every subpath of an SVG path's d attribute.
+std::vector<std::vector<Point>> subpaths(const std::string& d) {
+    std::vector<std::vector<Point>> out;
+    static const std::regex point(R"(([ML])\s*(-?[\d.]+),(-?[\d.]+))");
+    for (auto it = std::sregex_iterator(d.begin(), d.end(), point); it != std::sregex_iterator(); ++it) {
+        if ((*it)[1] == "M" || out.empty()) out.emplace_back();
+        out.back().push_back({std::stod((*it)[2]), std::stod((*it)[3])});
+    }
+    return out;
+}
+
+TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
+    if (!plot::on_path("gnuplot") || !plot::on_path("rsvg-convert"))
+        GTEST_SKIP() << "gnuplot or rsvg-convert is not installed";
+    const Example& ex = example("rama3");
+    const e2e::Outcome o = plot_run({"rama3r", "--unknowns", "3", "--results", "rama3w"},
+                                    {{"rama3r", ex.plot}, {"rama3w", ex.results}});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string svg = o.files.at("rama3r.svg");
+
+    // A real renderer takes it without a complaint.
+    char dir[] = "/tmp/vplot_svg_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string in = std::string(dir) + "/p.svg", out = std::string(dir) + "/p.png";
+    std::ofstream(in, std::ios::binary) << svg;
+    const int rendered = std::system(("rsvg-convert -o " + out + " " + in + " 2>" + dir + "/err").c_str());
+    EXPECT_EQ(rendered, 0);
+    EXPECT_EQ(slurp(std::string(dir) + "/err"), "");
+    EXPECT_EQ(slurp(out).substr(1, 3), "PNG");
+    std::system(("rm -rf " + std::string(dir)).c_str());
+
+    // The frequency axis from the tic labels under the phase panel.
+    static const std::regex tic(
+        R"re(<g transform="translate\(([\d.]+),[\d.]+\)"[^>]*text-anchor="middle">\s*<text><tspan[^>]*>\s*(-?[\d.]+)</tspan>)re");
+    std::vector<Point> tics;  // (pixel, frequency)
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), tic); it != std::sregex_iterator(); ++it)
+        tics.push_back({std::stod((*it)[1]), std::stod((*it)[2])});
+    ASSERT_GE(tics.size(), 3u);
+    const Point a = tics.front(), b = tics.back();
+    const auto pixel_of = [&](double f) { return a.x + (f - a.y) * (b.x - a.x) / (b.y - a.y); };
+
+    // The first curve's first path is the amplitude panel: its key sample
+    // (two points) and the curve, whose highest point (least y) must stand
+    // at the step of the largest amplitude.
+    static const std::regex path(R"(<path stroke='rgb\(\s*0,\s*96,\s*173\)'\s+d='([^']*)')");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(svg, m, path));
+    Point top{0, 1e9};
+    for (const auto& sp : subpaths(m[1]))
+        if (sp.size() > 2)
+            for (const Point& p : sp)
+                if (p.y < top.y) top = p;
+    const Sweep s = read_ok("r", ex.plot);
+    const auto& amp = s.curves[0].amp;
+    const double peak = s.lambda[static_cast<std::size_t>(std::max_element(amp.begin(), amp.end()) - amp.begin())];
+    EXPECT_NEAR(top.x, pixel_of(peak), 2.0) << "peak at " << peak;
+}
+
+}  // namespace

@@ -98,55 +98,64 @@ bool plain_path(const std::string& p) {
 
 // ------------------------------------------------------------ file output
 
-// An output written to a temporary file in its own folder, put in place
-// only when every output of the run has been made.
+bool write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// One output of the run, put in place only when every output has been made.
+// A file is written under a temporary name in its own folder and renamed;
+// standard output ("-") and whatever else is not a file (a terminal, a
+// pipe, a device) is written straight, at that moment: renaming onto it
+// would replace it.
 class Pending {
 public:
-    explicit Pending(std::string path) : path_(std::move(path)) {}
+    explicit Pending(std::string path) : path_(std::move(path)) {
+        struct stat st {};
+        stream_ = path_ == "-" || (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
+    }
     Pending(const Pending&) = delete;
     Pending& operator=(const Pending&) = delete;
     ~Pending() {
+        if (fd_ >= 0) close(fd_);
         if (!temp_.empty() && !committed_) unlink(temp_.c_str());
     }
 
-    // Makes the temporary file; the error text on failure.
+    bool stream() const { return stream_; }
+
+    // Makes the temporary file, left empty and closed; the error text on failure.
     std::string create() {
         const std::size_t slash = path_.rfind('/');
         const std::string dir = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
         const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
         std::string tmpl = dir + "." + base + ".XXXXXX";
-        const int fd = mkstemp(tmpl.data());
-        if (fd < 0) return "cannot write " + path_ + ": " + std::strerror(errno);
+        fd_ = mkstemp(tmpl.data());
+        if (fd_ < 0) return failed();
         temp_ = tmpl;
         // mkstemp makes the file private; the result gets the usual
         // permissions of a new file.
         const mode_t mask = umask(0);
         umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        fd_ = fd;
-        return {};
+        fchmod(fd_, 0666 & ~mask);
+        return close_fd() ? std::string() : failed();
     }
 
-    std::string write_text(const std::string& text) {
+    std::string write_text(std::string text) {
+        if (stream_) {
+            text_ = std::move(text);
+            return {};
+        }
         std::string e = create();
         if (!e.empty()) return e;
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                close_fd();
-                return "cannot write " + path_ + ": " + std::strerror(errno);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return close_fd() ? std::string() : "cannot write " + path_ + ": " + std::strerror(errno);
-    }
-
-    bool close_fd() {
-        const bool ok = fd_ < 0 || close(fd_) == 0;
-        fd_ = -1;
-        return ok;
+        fd_ = open(temp_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd_ < 0 || !write_all(fd_, text)) return failed();
+        return close_fd() ? std::string() : failed();
     }
 
     bool empty_file() const {
@@ -155,16 +164,30 @@ public:
     }
 
     std::string commit() {
-        if (rename(temp_.c_str(), path_.c_str()) != 0) return "cannot write " + path_ + ": " + std::strerror(errno);
+        if (stream_) {
+            const int fd = path_ == "-" ? dup(1) : open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+            const bool ok = fd >= 0 && write_all(fd, text_);
+            if (fd >= 0 && close(fd) != 0 && errno != EINTR) return failed();
+            return ok ? std::string() : failed();
+        }
+        if (rename(temp_.c_str(), path_.c_str()) != 0) return failed();
         committed_ = true;
         return {};
     }
 
     const std::string& temp() const { return temp_; }
-    const std::string& path() const { return path_; }
 
 private:
+    std::string failed() const { return "cannot write " + path_ + ": " + std::strerror(errno); }
+    bool close_fd() {
+        const bool ok = close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+
     std::string path_;
+    bool stream_ = false;
+    std::string text_;  // what a stream is given at the end
     std::string temp_;
     int fd_ = -1;
     bool committed_ = false;
@@ -232,8 +255,7 @@ int make_outputs(const Options& o, const Curves& curves) {
         if (!on_path("gnuplot")) return fail(kExitDrawing, kNoGnuplot);
         outs.push_back(std::make_unique<Pending>(output));
         Pending& picture = *outs.back();
-        std::string e = picture.create();
-        picture.close_fd();
+        std::string e = picture.stream() ? "a picture goes to a file, not to a stream or device" : picture.create();
         if (e.empty()) e = run_gnuplot(gnuplot_script(curves, style, format, picture.temp()));
         if (e.empty() && picture.empty_file()) e = "gnuplot wrote no picture";
         if (!e.empty()) return fail(kExitDrawing, "cannot draw " + output + ": " + e);

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -376,13 +375,44 @@ struct Point {
     double x, y;
 };
 
-// The points of every subpath of an SVG path's d attribute.
+// A number at text[pos..] (blanks before it skipped); pos is left after it.
+double number_at(const std::string& text, std::size_t& pos) {
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    double v = NAN;
+    const auto r = std::from_chars(text.data() + pos, text.data() + text.size(), v);
+    pos = static_cast<std::size_t>(r.ptr - text.data());
+    return v;
+}
+
+// The points of every subpath of an SVG path's d attribute ("M x,y L x,y ...").
 std::vector<std::vector<Point>> subpaths(const std::string& d) {
     std::vector<std::vector<Point>> out;
-    static const std::regex point(R"(([ML])\s*(-?[\d.]+),(-?[\d.]+))");
-    for (auto it = std::sregex_iterator(d.begin(), d.end(), point); it != std::sregex_iterator(); ++it) {
-        if ((*it)[1] == "M" || out.empty()) out.emplace_back();
-        out.back().push_back({std::stod((*it)[2]), std::stod((*it)[3])});
+    for (std::size_t i = d.find_first_of("ML"); i != std::string::npos; i = d.find_first_of("ML", i)) {
+        if (d[i] == 'M' || out.empty()) out.emplace_back();
+        ++i;
+        const double x = number_at(d, i);
+        ++i;  // the comma
+        out.back().push_back({x, number_at(d, i)});
+    }
+    return out;
+}
+
+// The labels gnuplot centres under tics: (pixel x, value) of every
+// <g transform="translate(x,y)" ... text-anchor="middle"> whose text is a number.
+std::vector<Point> centred_numbers(const std::string& svg) {
+    std::vector<Point> out;
+    const std::string g = "<g transform=\"translate(";
+    for (std::size_t p = svg.find(g); p != std::string::npos; p = svg.find(g, p + 1)) {
+        std::size_t i = p + g.size();
+        const double x = number_at(svg, i);
+        const std::size_t tag_end = svg.find('>', i);
+        if (svg.substr(i, tag_end - i).find("text-anchor=\"middle\"") == std::string::npos) continue;
+        const std::size_t t = svg.find("<text>", tag_end) + 6;
+        if (svg.compare(t, 6, "<tspan") != 0) continue;  // an empty label
+        std::size_t v = svg.find('>', t) + 1;
+        const std::size_t close = svg.find("</tspan>", v);
+        const double value = number_at(svg, v);
+        if (v == close && !std::isnan(value)) out.push_back({x, value});
     }
     return out;
 }
@@ -408,11 +438,7 @@ TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
     std::system(("rm -rf " + std::string(dir)).c_str());
 
     // The frequency axis from the tic labels under the phase panel.
-    static const std::regex tic(
-        R"re(<g transform="translate\(([\d.]+),[\d.]+\)"[^>]*text-anchor="middle">\s*<text><tspan[^>]*>\s*(-?[\d.]+)</tspan>)re");
-    std::vector<Point> tics;  // (pixel, frequency)
-    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), tic); it != std::sregex_iterator(); ++it)
-        tics.push_back({std::stod((*it)[1]), std::stod((*it)[2])});
+    const std::vector<Point> tics = centred_numbers(svg);  // (pixel, frequency)
     ASSERT_GE(tics.size(), 3u);
     const Point a = tics.front(), b = tics.back();
     const auto pixel_of = [&](double f) { return a.x + (f - a.y) * (b.x - a.x) / (b.y - a.y); };
@@ -420,11 +446,11 @@ TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
     // The first curve's first path is the amplitude panel: its key sample
     // (two points) and the curve, whose highest point (least y) must stand
     // at the step of the largest amplitude.
-    static const std::regex path(R"(<path stroke='rgb\(\s*0,\s*96,\s*173\)'\s+d='([^']*)')");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(svg, m, path));
+    const std::size_t path = svg.find("<path stroke='rgb(  0,  96, 173)'");
+    ASSERT_NE(path, std::string::npos);
+    const std::size_t d = svg.find("d='", path) + 3;
     Point top{0, 1e9};
-    for (const auto& sp : subpaths(m[1]))
+    for (const auto& sp : subpaths(svg.substr(d, svg.find('\'', d) - d)))
         if (sp.size() > 2)
             for (const Point& p : sp)
                 if (p.y < top.y) top = p;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "textio/scan.h"
 
@@ -204,12 +205,15 @@ SweepRead read_plot_file(const Reporter& rep, const std::vector<Line>& lines) {
         FieldReader f(trimmed, rep);
         const double lambda = f.real();
         f.blanks(kGap);
-        Curve row_values[kMaxGroups];
+        struct {
+            double amp, ac, as;
+            int32_t unknown;
+        } group[kMaxGroups] = {};
         for (std::size_t k = 0; k < g; ++k) {
-            row_values[k].amp.push_back(f.real());
-            row_values[k].ac.push_back(f.real());
-            row_values[k].as.push_back(f.real());
-            row_values[k].unknown = f.integer();
+            group[k].amp = f.real();
+            group[k].ac = f.real();
+            group[k].as = f.real();
+            group[k].unknown = f.integer();
         }
         if (!f.error().empty()) {
             out.error = f.error();
@@ -217,18 +221,18 @@ SweepRead read_plot_file(const Reporter& rep, const std::vector<Line>& lines) {
         }
         if (groups == 0) {
             groups = g;
-            for (std::size_t k = 0; k < g; ++k) s.curves.push_back({row_values[k].unknown, {}, {}, {}});
+            for (std::size_t k = 0; k < g; ++k) s.curves.push_back({group[k].unknown, {}, {}, {}});
         }
         for (std::size_t k = 0; k < g; ++k) {
             Curve& c = s.curves[k];
-            if (row_values[k].unknown != c.unknown) {
-                out.error = rep.at(l, "unknown " + std::to_string(row_values[k].unknown) +
+            if (group[k].unknown != c.unknown) {
+                out.error = rep.at(l, "unknown " + std::to_string(group[k].unknown) +
                                           " where the rows before hold unknown " + std::to_string(c.unknown));
                 return out;
             }
-            c.amp.push_back(row_values[k].amp[0]);
-            c.ac.push_back(row_values[k].ac[0]);
-            c.as.push_back(row_values[k].as[0]);
+            c.amp.push_back(group[k].amp);
+            c.ac.push_back(group[k].ac);
+            c.as.push_back(group[k].as);
         }
         s.lambda.push_back(lambda);
     }
@@ -347,7 +351,14 @@ SweepRead ResultsReader::read() {
             closed = true;
             break;
         }
-        if (t.substr(0, kStep.size()) != kStep) continue;
+        if (t.substr(0, kStep.size()) != kStep) {
+            // Within the sweep only the separators stand between the steps.
+            if (!s.lambda.empty() && !t.empty() && t.find_first_not_of('+') != std::string_view::npos) {
+                out_.error = rep_.at(lines_[i], "expected a step of the sweep: " + quoted(lines_[i].text));
+                return out_;
+            }
+            continue;
+        }
         const Line& header = lines_[i];
         const std::string_view after = header.text.substr(header.text.find(kStep) + kStep.size());
         // The header's field stands straight after the text, without the two blanks.

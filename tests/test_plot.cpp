@@ -177,6 +177,8 @@ TEST(PlotRead, MalformedFilesNameTheFileLineAndText) {
         {__LINE__, true, ".666679E-02", ".666679+999", "number out of range \".666679+999\""},
         {__LINE__, true, "  WYNIKI OBLICZEN LAMBDA= .420000E+01", "  WYNIKI OBLICZEN LAMBDA= .42000OE+01",
          "invalid real number"},
+        {__LINE__, true, "  " + std::string(70, '+') + "\r\n  WYNIKI OBLICZEN LAMBDA= .420000E+01",
+         "   .123456E+01\r\n  WYNIKI OBLICZEN LAMBDA= .420000E+01", "expected a step of the sweep"},
         // A step that is not whole where more steps follow is no cut-off run.
         {__LINE__, true, "  WYNIKI OBLICZEN LAMBDA= .420000E+01\r\n            AMPLITUDY DRGAN",
          "  WYNIKI OBLICZEN LAMBDA= .420000E+01\r\n            AMPLITUDY", "is not whole, yet more steps follow"},

@@ -196,7 +196,9 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set tmargin at screen 0.89\nset bmargin at screen 0.53\n";
     s += "set format x ''\nunset xlabel\n";
     s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
-    s += style.log ? "set logscale y\nset format y '%.0e'\n" : "set format y '%g'\nset yrange [0:*]\n";
+    s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\nset yrange [0:*]\n";
+    // Room above the highest peak for its label.
+    s += "set offsets 0, 0, graph 0.1, 0\n";
     // The key stands in one row under the title, where no curve can run.
     s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
     s += natural_lines(c, true);
@@ -205,6 +207,7 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
 
     s += "# phase\n";
     s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";
+    s += "set offsets 0, 0, 0, 0\n";
     s += "set tmargin at screen 0.49\nset bmargin at screen 0.11\n";
     s += "set format x '%g'\n";
     s += "set xlabel " + quote(c.hz ? t.x_hz : t.x_rad) + "\n";

@@ -99,6 +99,7 @@ const char* scan_error_text(textio::ScanError e) {
 class FieldReader {
 public:
     FieldReader(const Line& line, const Reporter& rep) : line_(line), rep_(rep) {}
+    FieldReader(Line&&, const Reporter&) = delete;  // it keeps a reference to the line
 
     double real() { return field<double>(kRealWidth); }
     int32_t integer() { return field<int32_t>(kIntWidth); }
@@ -345,8 +346,9 @@ SweepRead ResultsReader::read() {
     for (std::size_t u = 0; u < lk_; ++u) s.curves.push_back({static_cast<int32_t>(u + 1), {}, {}, {}});
 
     bool closed = false;
-    for (; i < lines_.size(); ++i) {
-        const std::string_view t = trim(lines_[i].text);
+    while (i < lines_.size()) {
+        const Line& header = lines_[i++];
+        const std::string_view t = trim(header.text);
         if (t == kClosing) {
             closed = true;
             break;
@@ -354,36 +356,31 @@ SweepRead ResultsReader::read() {
         if (t.substr(0, kStep.size()) != kStep) {
             // Within the sweep only the separators stand between the steps.
             if (!s.lambda.empty() && !t.empty() && t.find_first_not_of('+') != std::string_view::npos) {
-                out_.error = rep_.at(lines_[i], "expected a step of the sweep: " + quoted(lines_[i].text));
+                out_.error = rep_.at(header, "expected a step of the sweep: " + quoted(header.text));
                 return out_;
             }
             continue;
         }
-        const Line& header = lines_[i];
-        const std::string_view after = header.text.substr(header.text.find(kStep) + kStep.size());
-        // The header's field stands straight after the text, without the two blanks.
-        const std::string padded = "  " + std::string(after);
-        const Line field_line{padded, header.number};
+        // The header's field stands straight after the text, without the
+        // two blanks of a list field.
+        const std::string field = "  " + std::string(header.text.substr(header.text.find(kStep) + kStep.size()));
+        const Line field_line{field, header.number};
         FieldReader f(field_line, rep_);
         const double lambda = f.real();
         if (!f.error().empty() || !f.at_end()) {
             out_.error = f.error().empty() ? rep_.at(header, "expected one value after \"LAMBDA=\"") : f.error();
             return out_;
         }
-        ++i;
         if (!step(i, lambda)) {
             if (!out_.error.empty()) return out_;
-            // The step is not whole: the run stopped inside it.  Only text
-            // that is not a step may follow.
+            // The step is not whole: the run stopped inside it.  No step may follow.
             for (std::size_t j = i; j < lines_.size(); ++j)
                 if (trim(lines_[j].text).substr(0, kStep.size()) == kStep) {
-                    out_.error = rep_.at(header, "the step at " + quoted(trim(header.text)) +
-                                                     " is not whole, yet more steps follow");
+                    out_.error = rep_.at(header, "the step at " + quoted(t) + " is not whole, yet more steps follow");
                     return out_;
                 }
             break;
         }
-        --i;
     }
     if (!closed)
         s.warnings.push_back(rep_.whole("the run stopped inside the sweep (no \"KONIEC OBLICZEN\"); " +

@@ -116,24 +116,35 @@ std::string natural_lines(const Curves& c, bool labelled) {
     return out;
 }
 
-// The largest value of every curve, with its value and frequency; the
-// texts of neighbouring curves stand at different heights.
+// The largest value of every curve as a point.  The value and frequency
+// are written beside the three highest of them: more texts would cover one
+// another (every value is in the CSV).  Neighbouring texts stand at
+// different heights.
+constexpr std::size_t kMaxTexts = 3;
 constexpr const char* kLift[] = {"0.6", "1.7", "-0.5"};
 
 std::string maximum_labels(const Curves& c, const Texts& t) {
-    std::string out;
+    std::vector<std::size_t> peak(c.series.size()), order(c.series.size());
     for (std::size_t k = 0; k < c.series.size(); ++k) {
-        const Series& s = c.series[k];
-        const std::size_t i = index_of_max(s.amplitude);
-        if (!(s.amplitude[i] > 0.0)) continue;
-        const std::string axis = c.hz ? "f" : "λ";
-        const std::string unit = c.hz ? " Hz" : " rad/s";
-        const std::string text = "max " + number(s.amplitude[i]) + " " + t.at + " " + axis + " = " +
-                                 number(c.x[i]) + unit;
+        peak[k] = index_of_max(c.series[k].amplitude);
+        order[k] = k;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return c.series[a].amplitude[peak[a]] > c.series[b].amplitude[peak[b]];
+    });
+    std::string out;
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        const std::size_t k = order[rank], i = peak[k];
+        const double top = c.series[k].amplitude[i];
+        if (!(top > 0.0)) continue;
         const char* colour = kColours[k % std::size(kColours)];
-        out += "set label " + quote(text) + " at " + shortest(c.x[i]) + ", " + shortest(s.amplitude[i]) +
+        const std::string text = rank < kMaxTexts ? "max " + number(top) + " " + t.at + " " +
+                                                        (c.hz ? "f = " : "λ = ") + number(c.x[i]) +
+                                                        (c.hz ? " Hz" : " rad/s")
+                                                  : std::string();
+        out += "set label " + quote(text) + " at " + shortest(c.x[i]) + ", " + shortest(top) +
                " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour + "' offset character 1," +
-               kLift[k % std::size(kLift)] + " textcolor rgb '" + colour + "' noenhanced front\n";
+               kLift[rank % std::size(kLift)] + " textcolor rgb '" + colour + "' noenhanced front\n";
     }
     return out;
 }
@@ -193,13 +204,15 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 
     s += "# amplitude\n";
-    s += "set tmargin at screen 0.89\nset bmargin at screen 0.53\n";
+    // The key takes a row for about every four curves.
+    const double key_rows = static_cast<double>((c.series.size() + 3) / 4);
+    s += "set tmargin at screen " + shortest(0.89 - 0.025 * (key_rows - 1)) + "\nset bmargin at screen 0.53\n";
     s += "set format x ''\nunset xlabel\n";
     s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
     s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\nset yrange [0:*]\n";
     // Room above the highest peak for its label.
     s += "set offsets 0, 0, graph 0.1, 0\n";
-    // The key stands in one row under the title, where no curve can run.
+    // The key stands under the title, where no curve can run.
     s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
     s += natural_lines(c, true);
     s += maximum_labels(c, t);

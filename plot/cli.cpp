@@ -98,17 +98,6 @@ bool plain_path(const std::string& p) {
 
 // ------------------------------------------------------------ file output
 
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // One output of the run, put in place only when every output has been made.
 // A file is written under a temporary name in its own folder and renamed;
 // standard output ("-") and whatever else is not a file (a terminal, a

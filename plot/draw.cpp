@@ -278,18 +278,18 @@ std::string first_error(int fd) {
     return best;
 }
 
-bool write_all(int fd, const std::string& s) {
+}  // namespace
+
+bool write_all(int fd, std::string_view bytes) {
     std::size_t done = 0;
-    while (done < s.size()) {
-        const ssize_t n = write(fd, s.data() + done, s.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
     return true;
 }
-
-}  // namespace
 
 std::string run_gnuplot(const std::string& script) {
     char err_name[] = "/tmp/varnostik-plot-XXXXXX";

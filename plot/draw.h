@@ -30,6 +30,10 @@ std::string gnuplot_script(const Curves& curves, const Style& style, Format form
 // Whether a program of that name is on the PATH.
 bool on_path(std::string_view program);
 
+// Writes all the bytes to the descriptor, going on after interruptions;
+// false on a failure (errno tells which).
+bool write_all(int fd, std::string_view bytes);
+
 // Runs gnuplot with the script on its standard input.  Empty when it ran
 // without a fault; otherwise what went wrong, with gnuplot's first error.
 std::string run_gnuplot(const std::string& script);

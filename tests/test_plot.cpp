@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -308,23 +309,31 @@ e2e::Outcome plot_run(std::vector<std::string> args, const Files& files, const s
     return e2e::run(r);
 }
 
-// A folder with a stand-in gnuplot that writes half of the picture named in
-// its script and then fails.
-std::string failing_gnuplot() {
-    static const std::string dir = [] {
-        std::string d = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vplot_fake_XXXXXX";
-        if (!mkdtemp(d.data())) return std::string();
-        std::ofstream(d + "/gnuplot") << "#!/bin/sh\nout=$(sed -n \"s/^set output '\\(.*\\)'$/\\1/p\")\n"
-                                         "printf '<svg' > \"$out\"\necho \"line 9: boom\" >&2\nexit 1\n";
-        chmod((d + "/gnuplot").c_str(), 0755);
-        return d;
-    }();
-    return dir + ":/usr/bin:/bin";
+// A temporary folder, removed with everything in it at the end of the test.
+struct TempFolder {
+    std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vplot_XXXXXX";
+    TempFolder() {
+        if (!mkdtemp(path.data())) path.clear();
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+};
+
+// Puts a stand-in gnuplot into the folder that writes half of the picture
+// named in its script and then fails; the PATH that finds it.
+std::string failing_gnuplot(const TempFolder& dir) {
+    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\nout=$(sed -n \"s/^set output '\\(.*\\)'$/\\1/p\")\n"
+                                            "printf '<svg' > \"$out\"\necho \"line 9: boom\" >&2\nexit 1\n";
+    chmod((dir.path + "/gnuplot").c_str(), 0755);
+    return dir.path + ":/usr/bin:/bin";
 }
 
 TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
     const Example& ex = example("rama3");
     const Files files = {{"rama3r", ex.plot}, {"rama3w", ex.results}, {"junk", "abc\r\n"}};
+    const TempFolder fake;
     struct Case {
         int line;
         std::vector<std::string> args;
@@ -342,7 +351,7 @@ TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
         {__LINE__, {"rama3r", "--unknowns", "2"}, "", 1, "unknown 2 is not in the file (it holds 3, 1)"},
         {__LINE__, {"rama3r", "--results", "rama3r"}, "", 1, "rama3r is not a results file"},
         {__LINE__, {"rama3r", "--csv", "c.csv"}, "/nonexistent", 3, "gnuplot-nox"},
-        {__LINE__, {"rama3r", "--csv", "c.csv"}, failing_gnuplot(), 3, "gnuplot failed: line 9: boom"},
+        {__LINE__, {"rama3r", "--csv", "c.csv"}, failing_gnuplot(fake), 3, "gnuplot failed: line 9: boom"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -429,15 +438,13 @@ TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
     const std::string svg = o.files.at("rama3r.svg");
 
     // A real renderer takes it without a complaint.
-    char dir[] = "/tmp/vplot_svg_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string in = std::string(dir) + "/p.svg", out = std::string(dir) + "/p.png";
+    const TempFolder dir;
+    const std::string in = dir.path + "/p.svg", out = dir.path + "/p.png";
     std::ofstream(in, std::ios::binary) << svg;
-    const int rendered = std::system(("rsvg-convert -o " + out + " " + in + " 2>" + dir + "/err").c_str());
+    const int rendered = std::system(("rsvg-convert -o " + out + " " + in + " 2>" + dir.path + "/err").c_str());
     EXPECT_EQ(rendered, 0);
-    EXPECT_EQ(slurp(std::string(dir) + "/err"), "");
+    EXPECT_EQ(slurp(dir.path + "/err"), "");
     EXPECT_EQ(slurp(out).substr(1, 3), "PNG");
-    std::system(("rm -rf " + std::string(dir)).c_str());
 
     // The frequency axis from the tic labels under the phase panel.
     const std::vector<Point> tics = centred_numbers(svg);  // (pixel, frequency)

@@ -317,7 +317,7 @@ void reference_solve(const double* a, int32_t n, double* v) {
 }
 
 bool same_bits(const std::vector<double>& x, const std::vector<double>& y) {
-    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
+    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0);
 }
 
 // Orders 1..130 cover every remainder of the row, column and step blocks;

@@ -11,6 +11,7 @@
 // therefore bit for bit that of the plain triple loop.
 #include "analysis/solve.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -167,29 +168,13 @@ template <int W, int R, int C>
     IFAIL = 0;
 }
 
-// y := y - x*f for n elements, element by element: W lanes at a time, then
-// one by one.
+// Rows [r0, r1) of y receive the columns x[0..b-1] in order:
+// y[k] := y[k] - x[s][k]*f[s], several rows held in registers meanwhile.
 template <int W>
-[[gnu::always_inline]] inline void column_update_w(double* y, const double* x, double f, index_t n) {
-    using v = typename simd<W>::v;
-    index_t k = 0;
-    for (; k + 2 * W <= n; k += 2 * W) {
-        v y0, y1, x0, x1;
-        load<W>(y0, y + k);
-        load<W>(y1, y + k + W);
-        load<W>(x0, x + k);
-        load<W>(x1, x + k + W);
-        store<W>(y + k, y0 - x0 * f);
-        store<W>(y + k + W, y1 - x1 * f);
-    }
-    if (k + W <= n) {
-        v y0, x0;
-        load<W>(y0, y + k);
-        load<W>(x0, x + k);
-        store<W>(y + k, y0 - x0 * f);
-        k += W;
-    }
-    for (; k < n; ++k) y[k] = y[k] - x[k] * f;
+[[gnu::always_inline]] inline void column_updates_w(double* y, const double* const* x, const double* f, int b,
+                                                    index_t r0, index_t r1) {
+    double* ys[1] = {y};
+    update_rows<W, 4, 1>(ys, x, f, b, r0, r1);
 }
 
 // One clone per instruction set; the widest that the processor offers is
@@ -203,18 +188,21 @@ __attribute__((target("avx2"))) void decomp_avx2(double* A, index_t n, double& D
                                                  int32_t& IFAIL) {
     decomp_blocked<4, 2, 4>(A, n, DFAIL, IFAIL);
 }
-__attribute__((target("avx512f"))) void column_update_avx512(double* y, const double* x, double f,
-                                                            index_t n) {
-    column_update_w<8>(y, x, f, n);
+__attribute__((target("avx512f"))) void column_updates_avx512(double* y, const double* const* x,
+                                                             const double* f, int b, index_t r0, index_t r1) {
+    column_updates_w<8>(y, x, f, b, r0, r1);
 }
-__attribute__((target("avx2"))) void column_update_avx2(double* y, const double* x, double f, index_t n) {
-    column_update_w<4>(y, x, f, n);
+__attribute__((target("avx2"))) void column_updates_avx2(double* y, const double* const* x, const double* f,
+                                                        int b, index_t r0, index_t r1) {
+    column_updates_w<4>(y, x, f, b, r0, r1);
 }
 #endif
 void decomp_base(double* A, index_t n, double& DFAIL, int32_t& IFAIL) {
     decomp_blocked<2, 2, 4>(A, n, DFAIL, IFAIL);
 }
-void column_update_base(double* y, const double* x, double f, index_t n) { column_update_w<2>(y, x, f, n); }
+void column_updates_base(double* y, const double* const* x, const double* f, int b, index_t r0, index_t r1) {
+    column_updates_w<2>(y, x, f, b, r0, r1);
+}
 
 }  // namespace
 
@@ -231,12 +219,12 @@ decomp_fn decomp_for(int width) {
     return width == 2 ? decomp_base : nullptr;
 }
 
-column_update_fn column_update_for(int width) {
+column_updates_fn column_updates_for(int width) {
 #if defined(__x86_64__) || defined(__i386__)
-    if (width == 8) return column_update_avx512;
-    if (width == 4) return column_update_avx2;
+    if (width == 8) return column_updates_avx512;
+    if (width == 4) return column_updates_avx2;
 #endif
-    return width == 2 ? column_update_base : nullptr;
+    return width == 2 ? column_updates_base : nullptr;
 }
 
 // Vector width in doubles of the clone that DECOMP uses on this processor.
@@ -257,22 +245,50 @@ void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL) {
     kernel(A, N, DFAIL, IFAIL);
 }
 
-void column_update(double* y, const double* x, double f, std::ptrdiff_t n) {
-    static const solve_kernels::column_update_fn kernel =
-        solve_kernels::column_update_for(solve_kernels::decomp_width());
-    kernel(y, x, f, n);
+namespace {
+
+void column_updates_rows(double* y, const double* const* x, const double* f, int b, index_t r0, index_t r1) {
+    if (b == 0 || r0 >= r1) return;
+    static const solve_kernels::column_updates_fn kernel =
+        solve_kernels::column_updates_for(solve_kernels::decomp_width());
+    kernel(y, x, f, b, r0, r1);
 }
 
-void SOLVE(const double* A, const int32_t& N, double* V) {
-    const index_t n = N;
-    // After the pass i, V holds the right-hand side with the first i
-    // unknowns eliminated below and substituted back above.
-    for (index_t i = 1; i <= n; ++i) {
-        const double* column = A + (i - 1) * n;
-        const double f = V[i - 1] / (column[i - 1] + 1);
-        column_update(V, column, f, n);
+// SOLVE's pass over the columns of the factored A, kMaxColumnUpdates
+// columns at a time: the block's own rows take each column's update at
+// once (a later multiplier of the block needs it), the other rows take the
+// block's columns together, in the same order.  With skip_zero a column
+// whose multiplier is zero is left out altogether.
+void solve_pass(const double* A, index_t n, double* V, bool skip_zero) {
+    for (index_t i0 = 1; i0 <= n; i0 += kMaxColumnUpdates) {
+        const index_t i1 = std::min<index_t>(i0 + kMaxColumnUpdates - 1, n);
+        const double* columns[kMaxColumnUpdates];
+        double f[kMaxColumnUpdates];
+        int b = 0;
+        for (index_t i = i0; i <= i1; ++i) {
+            const double* column = A + (i - 1) * n;
+            const double fi = V[i - 1] / (column[i - 1] + 1);
+            if (skip_zero && fi == 0) continue;
+            for (index_t k = i0 - 1; k < i1; ++k) V[k] = V[k] - column[k] * fi;
+            columns[b] = column;
+            f[b++] = fi;
+        }
+        column_updates_rows(V, columns, f, b, 0, i0 - 1);
+        column_updates_rows(V, columns, f, b, i1, n);
     }
 }
+
+}  // namespace
+
+void column_updates(double* y, const double* const* x, const double* f, int count, std::ptrdiff_t n) {
+    column_updates_rows(y, x, f, count, 0, n);
+}
+
+// After the columns 1..i, V holds the right-hand side with the first i
+// unknowns eliminated below and substituted back above.
+void SOLVE(const double* A, const int32_t& N, double* V) { solve_pass(A, N, V, false); }
+
+void solve_skipping_zeros(const double* A, int32_t n, double* V) { solve_pass(A, n, V, true); }
 
 void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING) {
     const index_t n = N;

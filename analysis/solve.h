@@ -16,24 +16,32 @@ void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL);
 // form left by a successful DECOMP.
 void SOLVE(const double* A, const int32_t& N, double* V);
 
-// y := y - x*f for the n elements of two columns, each element on its own
-// (SOLVE's update, and the accuracy check's), at the widest vector width
-// of this processor; every element rounds as in a plain loop.
-void column_update(double* y, const double* x, double f, std::ptrdiff_t n);
+// y := y - x[0]*f[0] - x[1]*f[1] - ... for the n elements of the columns,
+// one column after the other, at the widest vector width of this
+// processor: every element rounds as in the plain loop over the columns.
+// At most kMaxColumnUpdates columns.
+inline constexpr int kMaxColumnUpdates = 8;
+void column_updates(double* y, const double* const* x, const double* f, int count, std::ptrdiff_t n);
+
+// SOLVE's operations, except that a column whose multiplier is zero is
+// left out (the accuracy check's own solve).
+void solve_skipping_zeros(const double* A, int32_t n, double* V);
 
 // Solves A V = right-hand side by elimination with row exchanges (partial
 // pivoting); A is destroyed.  ISING is 1 when a column has no usable pivot
 // (largest magnitude below 1e-20, or not a number), 0 otherwise.
 void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING);
 
-// The vectorised clones of DECOMP and column_update, for checking each
+// The vectorised clones of DECOMP and column_updates (rows r0..r1-1), for
+// checking each
 // against the plain loop: decomp_for(8), (4) and (2) are the AVX-512, AVX2 and baseline
 // versions (nullptr when not built for this processor family);
 // decomp_width() is the one DECOMP dispatches to on this processor.
 namespace solve_kernels {
 using decomp_fn = void (*)(double*, std::ptrdiff_t, double&, int32_t&);
 decomp_fn decomp_for(int width);
-using column_update_fn = void (*)(double*, const double*, double, std::ptrdiff_t);
-column_update_fn column_update_for(int width);
+using column_updates_fn = void (*)(double*, const double* const*, const double*, int, std::ptrdiff_t,
+                                   std::ptrdiff_t);
+column_updates_fn column_updates_for(int width);
 int decomp_width();
 }  // namespace solve_kernels

@@ -47,27 +47,38 @@ bool all_finite(const double* v, int32_t n) {
     return true;
 }
 
+// r := r - B x for the columns of a block B (NU x NU) and the part x of a
+// candidate; each column's term scaled by sign.  Up to kMaxColumnUpdates
+// columns go through the rows together, each element still taking them
+// one after the other.
+void subtract_block(double* r, const double* B, const double* x, double sign, int32_t NU) {
+    const double* columns[kMaxColumnUpdates];
+    double f[kMaxColumnUpdates];
+    for (int32_t j0 = 0; j0 < NU; j0 += kMaxColumnUpdates) {
+        const int b = static_cast<int>(std::min<int32_t>(kMaxColumnUpdates, NU - j0));
+        for (int c = 0; c < b; ++c) {
+            columns[c] = B + static_cast<std::size_t>(j0 + c) * static_cast<std::size_t>(NU);
+            f[c] = sign * x[j0 + c];
+        }
+        column_updates(r, columns, f, b, NU);
+    }
+}
+
 // r := XH0 - AH0 x, then r := (factored AH) solve r: the estimate of the
-// error of x.  False when a value is not finite.  AH0 is [W, V; -V, W]:
-// its columns are taken from the two blocks, and a product with -V is
-// subtracted as a product with V and -x(j), which rounds the same.
+// error of x.  False when a value is not finite.  AH0 is [W, V; -V, W],
+// taken a block at a time: every element of r still subtracts the columns
+// 1..NU2 in order, and a product with -V is subtracted as a product with V
+// and -x(j), which rounds the same.
 bool error_estimate(const System& s, const StepWork& w, const double* x, double* r) {
     const int32_t NU = s.NU;
     const int32_t n = s.NU2();
     std::copy_n(w.XH0.data(), n, r);
-    for (int32_t j = 1; j <= NU; ++j) {
-        column_update(r, w.W.data() + idx(NU, 1, j), x[j - 1], NU);
-        column_update(r + NU, w.V.data() + idx(NU, 1, j), -x[j - 1], NU);
-    }
-    for (int32_t j = 1; j <= NU; ++j) {
-        column_update(r, w.V.data() + idx(NU, 1, j), x[NU + j - 1], NU);
-        column_update(r + NU, w.W.data() + idx(NU, 1, j), x[NU + j - 1], NU);
-    }
+    subtract_block(r, w.W.data(), x, 1.0, NU);
+    subtract_block(r + NU, w.V.data(), x, -1.0, NU);
+    subtract_block(r, w.V.data(), x + NU, 1.0, NU);
+    subtract_block(r + NU, w.W.data(), x + NU, 1.0, NU);
     if (!all_finite(r, n)) return false;
-    for (int32_t i = 1; i <= n; ++i) {
-        const double f = r[i - 1] / (w.AH[idx(n, i, i)] + 1);
-        if (f != 0) column_update(r, w.AH + idx(n, 1, i), f, n);
-    }
+    solve_skipping_zeros(w.AH, n, r);
     return all_finite(r, n);
 }
 
@@ -102,19 +113,26 @@ int refine(const System& s, StepWork& w) {
     }
 }
 
-// The blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS, and the right-hand
-// side, kept from the system just built in AH and XH.
-void keep_system(const System& s, StepWork& w) {
+// The blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS and the right-hand
+// side of the system at LAMBDA, each value computed as build_system
+// computes it; restore_system lays them out as AH and XH.
+void build_blocks(const System& s, double LAMBDA, StepWork& w) {
     const int32_t NU = s.NU;
-    const int32_t n = s.NU2();
-    for (int32_t j = 1; j <= NU; ++j) {
-        std::copy_n(w.AH + idx(n, 1, j), NU, w.W.data() + idx(NU, 1, j));
-        std::copy_n(w.AH + idx(n, 1, NU + j), NU, w.V.data() + idx(NU, 1, j));
+    for (int32_t i = 1; i <= NU; ++i) {
+        for (int32_t j = 1; j <= NU; ++j) {
+            const std::size_t k = idx(NU, i, j);
+            w.W[k] = s.KS[k] - (s.MS[k] * LAMBDA) * LAMBDA;
+            w.V[k] = s.CS[k] * LAMBDA;
+        }
     }
-    std::copy_n(w.XH, n, w.XH0.data());
+    std::fill(w.XH0.begin(), w.XH0.end(), 0.0);
+    for (int32_t i = 0; i < s.LK; ++i) {
+        w.XH0[static_cast<std::size_t>(i)] = s.PC[i];
+        w.XH0[static_cast<std::size_t>(NU + i)] = s.PS[i];
+    }
 }
 
-// The system as it was built, back into AH and XH.
+// The system as it was built, into AH and XH.
 void restore_system(const System& s, StepWork& w) {
     const int32_t NU = s.NU;
     const int32_t n = s.NU2();
@@ -197,8 +215,8 @@ void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
 StepResult solve_step(const System& s, double LAMBDA, StepWork& w) {
     const int32_t n = s.NU2();
     StepResult res;
-    build_system(s, LAMBDA, w.AH, w.XH);
-    keep_system(s, w);
+    build_blocks(s, LAMBDA, w);
+    restore_system(s, w);
     DECOMP(w.AH, n, res.d, res.i);
     if (res.i != 0) {
         restore_system(s, w);

@@ -384,19 +384,30 @@ TEST(DecompKernels, EveryCloneThisProcessorRunsMatchesThePlainLoopBitForBit) {
         ASSERT_NE(kernel, nullptr) << "width " << width;
         check_against_reference(width == 8 ? "8 lanes" : width == 4 ? "4 lanes" : "2 lanes",
                                 kernel);
-        // The column update of SOLVE and the accuracy check, every length
-        // around the lane counts, against y - x*f element by element.
-        const solve_kernels::column_update_fn update = solve_kernels::column_update_for(width);
+        // The column updates of SOLVE and the accuracy check: every count of
+        // columns, every length around the lanes and the register blocks,
+        // against y - x[0]*f[0] - x[1]*f[1] - ... element by element.
+        const solve_kernels::column_updates_fn update = solve_kernels::column_updates_for(width);
         ASSERT_NE(update, nullptr) << "width " << width;
         std::mt19937_64 gen(static_cast<uint64_t>(width));
         std::uniform_real_distribution<double> u(-1.0, 1.0);
-        for (std::ptrdiff_t n = 0; n <= 41; ++n) {
-            std::vector<double> x(static_cast<std::size_t>(n)), y(x.size()), want(x.size());
-            for (std::size_t k = 0; k < x.size(); ++k) x[k] = u(gen), y[k] = u(gen);
-            const double f = u(gen) * 1e3;
-            for (std::size_t k = 0; k < x.size(); ++k) want[k] = y[k] - x[k] * f;
-            update(y.data(), x.data(), f, n);
-            ASSERT_TRUE(same_bits(y, want)) << "column update, width " << width << ", length " << n;
+        for (int b = 1; b <= kMaxColumnUpdates; ++b) {
+            for (std::ptrdiff_t n = 0; n <= 70; ++n) {
+                std::vector<std::vector<double>> x(static_cast<std::size_t>(b), std::vector<double>(n));
+                std::vector<double> y(static_cast<std::size_t>(n)), f(static_cast<std::size_t>(b));
+                const double* columns[kMaxColumnUpdates];
+                for (int c = 0; c < b; ++c) {
+                    for (double& v : x[c]) v = u(gen);
+                    f[c] = u(gen) * 1e3;
+                    columns[c] = x[c].data();
+                }
+                for (double& v : y) v = u(gen);
+                std::vector<double> want = y;
+                for (std::size_t k = 0; k < want.size(); ++k)
+                    for (int c = 0; c < b; ++c) want[k] = want[k] - x[c][k] * f[c];
+                update(y.data(), columns, f.data(), b, 0, n);
+                ASSERT_TRUE(same_bits(y, want)) << "width " << width << ", " << b << " columns, length " << n;
+            }
         }
     }
 }

@@ -28,8 +28,8 @@ namespace {
 // The exceptions that stop a run; a worker runs with them masked and tests
 // their flags instead.
 constexpr int kTrapped = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-// Slots of the ring for each worker.
-constexpr int kSlotsPerWorker = 4;
+// Slots of the ring for each thread.
+constexpr int kSlotsPerThread = 4;
 // Smaller sweeps gain nothing from workers: below this order a step costs
 // less than handing it over, and a few steps do not pay for the threads.
 constexpr int32_t kMinParallelOrder = 16;
@@ -49,8 +49,8 @@ void sequential_sweep(const System& s, double LAMMIN, double LAMMAX, double DLAM
     }
 }
 
-// One step in flight: claimed by a worker, solved, then written.  The
-// worker publishes it by storing the step's number in ready.
+// One step in flight: claimed, solved, then written.  The thread that
+// solved it publishes it by storing the step's number in ready.
 struct Slot {
     std::atomic<long> ready{-1};
     double LAMBDA = 0;
@@ -59,11 +59,14 @@ struct Slot {
     std::vector<double> AC, AS;
 };
 
+// threads - 1 workers solve steps; the calling thread writes the records in
+// step order and, while the next step to write is not ready, solves steps
+// too.
 class ParallelSweep {
 public:
-    ParallelSweep(const System& s, double LAMMIN, double LAMMAX, double DLAM, long steps, int workers)
+    ParallelSweep(const System& s, double LAMMIN, double LAMMAX, double DLAM, long steps, int threads)
         : s_(s), lambdas_(LAMMIN, LAMMAX, DLAM), steps_(steps),
-          ring_(static_cast<long>(workers) * kSlotsPerWorker), slots_(static_cast<std::size_t>(ring_)) {
+          ring_(static_cast<long>(threads) * kSlotsPerThread), slots_(static_cast<std::size_t>(ring_)) {
         for (Slot& slot : slots_) {
             slot.AC.resize(static_cast<std::size_t>(s.LK));
             slot.AS.resize(static_cast<std::size_t>(s.LK));
@@ -78,7 +81,9 @@ public:
 
 private:
     void work();
-    Slot* claim(long& step);
+    Slot* claim(long& step, bool wait_for_room);
+    void solve_claimed(Slot& slot, long step, StepWork& work);
+    void write_step(Slot& slot, StepWork& own, const SweepRecords& out);
     void stop_workers();
     Slot& slot_of(long step) { return slots_[static_cast<std::size_t>(step % ring_)]; }
 
@@ -89,7 +94,7 @@ private:
     std::vector<Slot> slots_;
     std::vector<std::thread> threads_;
     std::mutex claim_mutex_;
-    long claimed_ = 0;              // steps handed to workers, guarded by claim_mutex_
+    long claimed_ = 0;              // steps handed out, guarded by claim_mutex_
     std::atomic<long> written_{0};  // steps whose records are written
     std::atomic<bool> quit_{false};
 };
@@ -103,6 +108,20 @@ public:
     ~WorkerSignalMask() { textio::block_interrupts(false); }
     WorkerSignalMask(const WorkerSignalMask&) = delete;
     WorkerSignalMask& operator=(const WorkerSignalMask&) = delete;
+};
+
+// The floating-point traps masked and the flags cleared for a scope, the
+// environment restored after it: the writing thread solves a step as a
+// worker does.
+class TrapsMasked {
+public:
+    TrapsMasked() { feholdexcept(&env_); }
+    ~TrapsMasked() { fesetenv(&env_); }
+    TrapsMasked(const TrapsMasked&) = delete;
+    TrapsMasked& operator=(const TrapsMasked&) = delete;
+
+private:
+    fenv_t env_;
 };
 
 bool ParallelSweep::start(int workers) {
@@ -127,59 +146,83 @@ void ParallelSweep::stop_workers() {
 }
 
 // The next step's slot, its LAMBDA accumulated in step order, once the
-// ring has room for it; nullptr when every step is claimed or the sweep is
-// over.
-Slot* ParallelSweep::claim(long& step) {
-    const std::lock_guard<std::mutex> lock(claim_mutex_);
-    if (quit_.load() || claimed_ >= steps_) return nullptr;
-    step = claimed_;
-    for (long w = written_.load(std::memory_order_acquire); step >= w + ring_;
-         w = written_.load(std::memory_order_acquire))
+// ring has room for it (or at once, when it has none and wait_for_room is
+// false); nullptr when there is no step to take.  The wait for room is
+// made outside the lock, which the writing thread may need meanwhile.
+Slot* ParallelSweep::claim(long& step, bool wait_for_room) {
+    for (;;) {
+        long w = 0;
+        {
+            const std::lock_guard<std::mutex> lock(claim_mutex_);
+            if (quit_.load() || claimed_ >= steps_) return nullptr;
+            w = written_.load(std::memory_order_acquire);
+            if (claimed_ < w + ring_) {
+                double LAMBDA = 0;
+                if (!lambdas_.next(LAMBDA)) return nullptr;
+                step = claimed_++;
+                Slot& slot = slot_of(step);
+                slot.LAMBDA = LAMBDA;
+                return &slot;
+            }
+        }
+        if (!wait_for_room) return nullptr;
         written_.wait(w);
-    double LAMBDA = 0;
-    if (quit_.load() || !lambdas_.next(LAMBDA)) return nullptr;
-    ++claimed_;
-    Slot& slot = slot_of(step);
-    slot.LAMBDA = LAMBDA;
-    return &slot;
+    }
+}
+
+// Solves a claimed step with the traps masked (the caller's concern) and
+// publishes it; an exception raised where the sequential sweep has the
+// traps on marks it for solving again in turn.
+void ParallelSweep::solve_claimed(Slot& slot, long step, StepWork& work) {
+    feclearexcept(FE_ALL_EXCEPT);
+    slot.result = solve_step(s_, slot.LAMBDA, work);
+    slot.redo = fetestexcept(kTrapped) != 0;
+    std::copy_n(work.XH, s_.LK, slot.AC.data());
+    std::copy_n(work.XH + s_.NU, s_.LK, slot.AS.data());
+    slot.ready.store(step, std::memory_order_release);
+    slot.ready.notify_one();
 }
 
 void ParallelSweep::work() {
     fedisableexcept(FE_ALL_EXCEPT);
     StepWork work(s_.NU2());
     long step = 0;
-    while (Slot* slot = claim(step)) {
-        feclearexcept(FE_ALL_EXCEPT);
-        slot->result = solve_step(s_, slot->LAMBDA, work);
-        slot->redo = fetestexcept(kTrapped) != 0;
-        std::copy_n(work.XH, s_.LK, slot->AC.data());
-        std::copy_n(work.XH + s_.NU, s_.LK, slot->AS.data());
-        slot->ready.store(step, std::memory_order_release);
-        slot->ready.notify_one();
+    while (Slot* slot = claim(step, true)) solve_claimed(*slot, step, work);
+}
+
+void ParallelSweep::write_step(Slot& slot, StepWork& own, const SweepRecords& out) {
+    out.header(slot.LAMBDA);
+    if (slot.redo) {
+        // Where the sequential sweep would have stopped on the exception.
+        const StepResult res = solve_step(s_, slot.LAMBDA, own);
+        if (res.path == StepPath::singular) out.singular(res.d, res.i);
+        out.solution(slot.LAMBDA, own.XH, own.XH + s_.NU);
+        return;
     }
+    if (slot.result.path == StepPath::singular) {
+        // The run stops here: no worker is left running behind it.
+        stop_workers();
+        out.singular(slot.result.d, slot.result.i);
+    }
+    out.solution(slot.LAMBDA, slot.AC.data(), slot.AS.data());
 }
 
 void ParallelSweep::write_all(double* AH, double* XH, const SweepRecords& out) {
     StepWork own(s_.NU2(), AH, XH);
+    StepWork helping(s_.NU2());
     for (long step = 0; step < steps_; ++step) {
         Slot& slot = slot_of(step);
         for (long r = slot.ready.load(std::memory_order_acquire); r != step;
-             r = slot.ready.load(std::memory_order_acquire))
-            slot.ready.wait(r);
-        out.header(slot.LAMBDA);
-        if (slot.redo) {
-            // Where the sequential sweep would have stopped on the exception.
-            const StepResult res = solve_step(s_, slot.LAMBDA, own);
-            if (res.path == StepPath::singular) out.singular(res.d, res.i);
-            out.solution(slot.LAMBDA, XH, XH + s_.NU);
-        } else {
-            if (slot.result.path == StepPath::singular) {
-                // The run stops here: no worker is left running behind it.
-                stop_workers();
-                out.singular(slot.result.d, slot.result.i);
+             r = slot.ready.load(std::memory_order_acquire)) {
+            long mine = 0;
+            if (Slot* other = claim(mine, false)) {
+                const TrapsMasked masked;
+                solve_claimed(*other, mine, helping);
+            } else {
+                slot.ready.wait(r);
             }
-            out.solution(slot.LAMBDA, slot.AC.data(), slot.AS.data());
         }
+        write_step(slot, own, out);
         written_.store(step + 1, std::memory_order_release);
         written_.notify_all();
     }
@@ -215,10 +258,10 @@ int sweep_threads(long steps, int32_t NU2) {
 
 void sweep(const System& s, double LAMMIN, double LAMMAX, double DLAM, long steps, int threads, double* AH,
            double* XH, const SweepRecords& out) {
-    const int workers = static_cast<int>(std::min<long>(threads, steps));
-    if (workers > 1) {
-        ParallelSweep parallel(s, LAMMIN, LAMMAX, DLAM, steps, workers);
-        if (parallel.start(workers)) return parallel.write_all(AH, XH, out);
+    const int used = static_cast<int>(std::min<long>(threads, steps));
+    if (used > 1) {
+        ParallelSweep parallel(s, LAMMIN, LAMMAX, DLAM, steps, used);
+        if (parallel.start(used - 1)) return parallel.write_all(AH, XH, out);
     }
     sequential_sweep(s, LAMMIN, LAMMAX, DLAM, AH, XH, out);
 }

@@ -115,36 +115,36 @@ int refine(const System& s, StepWork& w) {
 
 // The blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS and the right-hand
 // side of the system at LAMBDA, each value computed as build_system
-// computes it; restore_system lays them out as AH and XH.
+// computes it.  The elements are taken column by column: the only
+// exception the products can raise is an overflow, so the order in which
+// they are made cannot change what a trap reports.
 void build_blocks(const System& s, double LAMBDA, StepWork& w) {
-    const int32_t NU = s.NU;
-    for (int32_t i = 1; i <= NU; ++i) {
-        for (int32_t j = 1; j <= NU; ++j) {
-            const std::size_t k = idx(NU, i, j);
-            w.W[k] = s.KS[k] - (s.MS[k] * LAMBDA) * LAMBDA;
-            w.V[k] = s.CS[k] * LAMBDA;
-        }
+    const std::size_t n = static_cast<std::size_t>(s.NU) * static_cast<std::size_t>(s.NU);
+    for (std::size_t k = 0; k < n; ++k) {
+        w.W[k] = s.KS[k] - (s.MS[k] * LAMBDA) * LAMBDA;
+        w.V[k] = s.CS[k] * LAMBDA;
     }
     std::fill(w.XH0.begin(), w.XH0.end(), 0.0);
     for (int32_t i = 0; i < s.LK; ++i) {
         w.XH0[static_cast<std::size_t>(i)] = s.PC[i];
-        w.XH0[static_cast<std::size_t>(NU + i)] = s.PS[i];
+        w.XH0[static_cast<std::size_t>(s.NU + i)] = s.PS[i];
     }
 }
 
-// The system as it was built, into AH and XH.
+// The system as it was built, into AH and XH: column j of AH is W(:,j)
+// over -V(:,j), column NU+j is V(:,j) over W(:,j).
 void restore_system(const System& s, StepWork& w) {
     const int32_t NU = s.NU;
     const int32_t n = s.NU2();
     for (int32_t j = 1; j <= NU; ++j) {
-        for (int32_t i = 1; i <= NU; ++i) {
-            const double wij = w.W[idx(NU, i, j)];
-            const double vij = w.V[idx(NU, i, j)];
-            w.AH[idx(n, i, j)] = wij;
-            w.AH[idx(n, NU + i, NU + j)] = wij;
-            w.AH[idx(n, i, NU + j)] = vij;
-            w.AH[idx(n, NU + i, j)] = -vij;
-        }
+        const double* wj = w.W.data() + idx(NU, 1, j);
+        const double* vj = w.V.data() + idx(NU, 1, j);
+        double* left = w.AH + idx(n, 1, j);
+        double* right = w.AH + idx(n, 1, NU + j);
+        std::copy_n(wj, NU, left);
+        for (int32_t i = 0; i < NU; ++i) left[NU + i] = -vj[i];
+        std::copy_n(vj, NU, right);
+        std::copy_n(wj, NU, right + NU);
     }
     std::copy_n(w.XH0.data(), n, w.XH);
 }

@@ -91,18 +91,29 @@ Prepared prepare(double scale) {
     return q;
 }
 
-// The largest model, with its masses and stiffnesses scaled (1 or 5000).
+// The largest model, with its masses and stiffnesses scaled (first
+// argument: 1 or 5000), on the threads the second argument gives (0: as
+// many as the program chooses, VARNOSTIK_THREADS unset).
 void BM_WholeSweepLargestModel(benchmark::State& state) {
     static const Prepared plain = prepare(1.0);
     static const Prepared si = prepare(5000.0);
     const Prepared& p = state.range(0) == 1 ? plain : si;
+    if (state.range(1) > 0)
+        setenv("VARNOSTIK_THREADS", std::to_string(state.range(1)).c_str(), 1);
+    else
+        unsetenv("VARNOSTIK_THREADS");
     for (auto _ : state) {
         if (run_program(p.folder, p.replay) != 0) state.SkipWithError("the run failed");
     }
     std::error_code ec;
     state.counters["results_MB"] = static_cast<double>(fs::file_size(p.folder / "bigw", ec)) / 1e6;
 }
-BENCHMARK(BM_WholeSweepLargestModel)->Arg(1)->Arg(5000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_WholeSweepLargestModel)
+    ->ArgsProduct({{1, 5000}, {1, 0}})
+    ->ArgNames({"scale", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 // The solver's share: 10 000 factorisations and solutions of a regular
 // order-120 matrix of the same block shape.

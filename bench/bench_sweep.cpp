@@ -88,6 +88,7 @@ Prepared prepare(double scale) {
     char tmpl[] = "/tmp/varnostik_bench_XXXXXX";
     Prepared q{mkdtemp(tmpl), "big\nbigw\nbigr\n2\n3\n20 10 1\nx\n"};
     if (run_program(q.folder, typed_answers(scale)) != 0) std::fprintf(stderr, "recording the model failed\n");
+    std::fprintf(stderr, "data file of the largest model at scale %g: %s\n", scale, (q.folder / "big").c_str());
     return q;
 }
 

@@ -27,20 +27,6 @@ inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
     return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
 }
 
-// The floating-point traps off for a scope, with the flags cleared on entry
-// and the environment, flags included, restored on exit: nothing done in
-// the scope can stop the run or leave a trace for the caller.
-class TrapsOff {
-public:
-    TrapsOff() { feholdexcept(&env_); }
-    ~TrapsOff() { fesetenv(&env_); }
-    TrapsOff(const TrapsOff&) = delete;
-    TrapsOff& operator=(const TrapsOff&) = delete;
-
-private:
-    fenv_t env_;
-};
-
 bool all_finite(const double* v, int32_t n) {
     for (int32_t k = 0; k < n; ++k)
         if (!std::isfinite(v[k])) return false;

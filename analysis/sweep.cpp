@@ -112,20 +112,6 @@ public:
     WorkerSignalMask& operator=(const WorkerSignalMask&) = delete;
 };
 
-// The floating-point traps masked and the flags cleared for a scope, the
-// environment restored after it: the writing thread solves a step as a
-// worker does.
-class TrapsMasked {
-public:
-    TrapsMasked() { feholdexcept(&env_); }
-    ~TrapsMasked() { fesetenv(&env_); }
-    TrapsMasked(const TrapsMasked&) = delete;
-    TrapsMasked& operator=(const TrapsMasked&) = delete;
-
-private:
-    fenv_t env_;
-};
-
 bool ParallelSweep::start(int workers) {
     const WorkerSignalMask mask;
     try {
@@ -218,7 +204,8 @@ void ParallelSweep::write_all(double* AH, double* XH, const SweepRecords& out) {
              r = slot.ready.load(std::memory_order_acquire)) {
             long mine = 0;
             if (Slot* other = claim(mine, false)) {
-                const TrapsMasked masked;
+                // Solved as a worker solves it, with the traps masked.
+                const TrapsOff masked;
                 solve_claimed(*other, mine, helping);
             } else {
                 slot.ready.wait(r);

@@ -43,6 +43,10 @@ constexpr std::string_view kUsage =
     "  130, 143, 129  ended by SIGINT, SIGTERM or SIGHUP; the files keep\n"
     "       every record written before\n"
     "\n"
+    "Environment: VARNOSTIK_THREADS=N solves the sweep's steps on N threads\n"
+    "(default: every processor the program may use; 1: one thread).  The\n"
+    "files are the same byte for byte whatever the count.\n"
+    "\n"
     "Guides: README.md and docs/instrukcja.md (in Polish) in the source tree,\n"
     "and installed in share/doc/varnostik beside the examples.  The curves\n"
     "are drawn by varnostik-plot (varnostik-plot --help).\n";

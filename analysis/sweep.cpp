@@ -4,8 +4,9 @@
 // one thread the workers take steps in order (LAMBDA still accumulated one
 // addition after the other, under the sweep's lock) and solve them into a
 // ring of slots, while the calling thread alone writes the records, step
-// after step, exactly as the sequential sweep does.  The ring bounds the
-// steps in flight, so memory stays the same whatever the step count.
+// after step, exactly as the sequential sweep does, and solves steps too
+// while the next one to write is not ready.  The ring bounds the steps in
+// flight, so memory stays the same whatever the step count.
 #include "analysis/sweep.h"
 
 #include <algorithm>

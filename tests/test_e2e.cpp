@@ -142,6 +142,10 @@ struct Dialogue {
         EXPECT_EQ(k, typed.size()) << "values that type code " << code << " does not ask for";
         return *this;
     }
+    // A type code outside 0..3: refused, and the type is asked again.
+    Dialogue& bad_type(const std::string& code) {
+        return ask(ASK_TYPE, code).say({"  TYP MACIERZY MUSI BYC OD 0 DO 3"});
+    }
     Dialogue& frame(const Records& m, const Records& k, const std::string& gammas) {
         const int n = int(m.size());
         return say(ASK_MR).matin(n, n, "1", m).say(ASK_KR).matin(n, n, "1", k).say(ASK_GAMMA).type(gammas);
@@ -448,15 +452,16 @@ TEST(Layout, TwelveStoreysWithoutDampers) {
                      {"r", file(cat(Records{plot_row(range[0], {{Z, Z, Z, 12}, {amp[0], amp[0], Z, 1}})}, LEGEND))}});
 }
 
-TEST(Layout, NoDamperParametersAndUnknownTypeCodes) {
-    // LT = 2, LPT = 0: only the kk blocks.  Codes -1 and 9 leave Mkk and Kkk
-    // zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
+TEST(Layout, NoDamperParametersAndTypeCodesAskedAgain) {
+    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 9 and 2000 are refused
+    // and asked again; then 0 makes Mkk and Kkk zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
     // damping ratios plus 0.5 from the damper: at 10 the response is all at
     // sin, 1/(10 * 1.5).  No plotted unknown: the plot file has the legend only.
     Dialogue d;
     d.names("d", "w", "r").sizes("1", "2", "0").say(ASK_MR).matin(1, 1, "1", {"1"}).say(ASK_KR).matin(1, 1, "2", {"100"});
-    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).matin(1, 1, "-1");
-    d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).matin(1, 1, "9");
+    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").matin(1, 1, "0");
+    d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).bad_type("9");
+    d.bad_type("2000").matin(1, 1, "0");
     d.forcing({"1"}, {"0"}, "10 10 1").plot("0", "").close();
     const Outcome o = run(d.input);
 

@@ -614,11 +614,12 @@ TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
     EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
 }
 
-TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
-    // Alone, --help and --version answer on standard output and start no
-    // dialogue (no banner, no file); in any other company an argument is a
-    // name for a blank file name.
-    for (const char* arg : {"--help", "--version"}) {
+TEST(CommandLine, HelpVersionAndUnknownOptions) {
+    // Alone, -h, --help and --version answer on standard output and start no
+    // dialogue (no banner, no file).  Any other argument that starts with '-'
+    // (--help in company included) is refused with status 64 and no file; a
+    // name such as ./-d is a name.
+    for (const char* arg : {"-h", "--help", "--version"}) {
         SCOPED_TRACE(arg);
         const Outcome o = run("", {}, {arg});
         EXPECT_EQ(o.status, 0);
@@ -626,15 +627,27 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
         EXPECT_TRUE(o.files.empty());
         if (std::string_view(arg) == "--version") EXPECT_EQ(o.out, "varnostik 1.0\n");
         else
-            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  130, 143, 129 ", "docs/instrukcja.md"})
+            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  64 ", "\n  130, 143, 129 ",
+                                     "docs/instrukcja.md"})
                 EXPECT_NE(o.out.find(part), std::string::npos) << part;
+    }
+    const struct { std::vector<std::string> args; std::string named; } refused[] = {
+        {{"-x"}, "-x"}, {{"--help", "x"}, "--help"}, {{"w", "-"}, "-"}, {{"--threads=2"}, "--threads=2"}};
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.named);
+        const Outcome o = run("d\nw\nr\n", {}, row.args);
+        EXPECT_EQ(o.status, 64);
+        EXPECT_EQ(o.out, "");
+        EXPECT_TRUE(o.err.starts_with("varnostik: unknown option '" + row.named + "'")) << o.err;
+        EXPECT_NE(o.err.find("Usage: varnostik"), std::string::npos);
+        EXPECT_TRUE(o.files.empty());
     }
     Dialogue d;
     d.say(BANNER).ask(ASK_DATA, "").ask({"  PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN"}, "w");
-    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).read().error_end();
-    const Outcome o = run(d.input, {}, {"--help", "x"});
+    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).type("2").error_end();
+    const Outcome o = run(d.input, {{"-d", "   1    0    0\r\n"}}, {"./-d"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_EQ(o.files.count("--help"), 1u) << "the first argument names the blank data file";
+    EXPECT_TRUE(io_report(o.err, "READ(./-d)")) << "the data file named by the argument is read";
 }
 
 TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {

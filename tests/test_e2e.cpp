@@ -7,7 +7,13 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <tuple>
@@ -1063,3 +1069,132 @@ TEST(Endings, ProgressOnlyOnATerminal) {
 }
 
 }  // namespace
+
+// ============================================================ the data file's endings
+// A folder outside the run's own, for names given on the command line
+// (typed names keep 8 characters): links, pipes and a small file system.
+struct SideFolder {
+    std::filesystem::path path;
+    SideFolder() : path(std::filesystem::temp_directory_path() / ("varnostik-side-" + std::to_string(getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~SideFolder() {
+        if (mounted) umount(path.c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    // A file system of 64 KB on the folder; false where it cannot be made.
+    bool mount_small() { return mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0; }
+    bool mounted = false;
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+Files side_files(const std::filesystem::path& folder) {
+    Files out;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.is_regular_file()) out[e.path().filename().string()] = read_file(e.path().string());
+    return out;
+}
+
+TEST(DataFile, ReplacedOnlyByAWholeTypedModel) {
+    const std::string old = "    1    0    0\r\n  earlier model\r\n";
+    const Dialogue whole = typed_dialogue();
+    Dialogue half;  // typed up to the damping ratios, then a letter where a number is wanted
+    half.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
+    half.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 x").error_end();
+    const struct {
+        int line;
+        std::string input;
+        Files before;
+        int signal, status;
+        const char* data;  // the data file afterwards; nullptr: none left
+    } rows[] = {
+        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, nullptr},  // replaced whole: see below
+        {__LINE__, half.input, {{"dane", old}}, 0, 1, "old"},
+        {__LINE__, half.input, {}, 0, 1, nullptr},
+        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {{"dane", old}}, SIGTERM, 143, "old"},
+        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {}, SIGHUP, 129, nullptr},
+        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, nullptr},  // a mistyped name to read from
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        e2e::Run r;
+        r.input = row.input, r.files = row.before, r.signal = row.signal;
+        r.when = [](const std::string&, const std::string& out) { return out.ends_with("PODAJ GAMMA 1 I GAMMA 2"); };
+        const Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, row.status) << e2e::visible(o.err);
+        for (const auto& [name, bytes] : o.files) EXPECT_FALSE(name.starts_with(".")) << "left behind: " << name;
+        if (row.line == rows[0].line) EXPECT_TRUE(same_bytes("data file", typed_data_file(), o.files.at("dane")));
+        else if (row.data == nullptr) EXPECT_EQ(o.files.count("dane"), 0u);
+        else EXPECT_TRUE(same_bytes("data file", old, o.files.at("dane")));
+    }
+}
+
+TEST(DataFile, LinksPipesAndFullDisks) {
+    SideFolder side;
+    const std::string model = typed_data_file();
+    {
+        SCOPED_TRACE("a link to a file not yet there: the run that ends early removes that file, not the link");
+        const auto link = side.path / "link";
+        std::filesystem::create_symlink(side.path / "target", link);
+        Dialogue d;
+        d.names("", "w", "r").ask(ASK_ICD, "1").ask(ASK_LK, "1").say(ASK_LT).error_end();
+        const Outcome o = run(d.input, {}, {link.string()});
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_FALSE(std::filesystem::exists(side.path / "target"));
+        std::filesystem::remove(link);
+    }
+    {
+        SCOPED_TRACE("a recorded model from a pipe, cut short: its writer's end is the end of the file");
+        const auto fifo = side.path / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const std::string half = model.substr(0, model.size() / 2);
+        std::thread writer([&] {
+            for (int tries = 0; tries < 1000; ++tries) {  // until the run has opened its end
+                const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); continue; }
+                EXPECT_EQ(write(fd, half.data(), half.size()), ssize_t(half.size()));
+                close(fd);
+                return;
+            }
+        });
+        e2e::Run r;
+        r.input = "\nwyniki\nrys\n2\n2\n2 1\n\n", r.args = {fifo.string()}, r.timeout = std::chrono::seconds(5);
+        const Outcome o = e2e::run(r);
+        writer.join();
+        EXPECT_FALSE(o.timed_out) << "the run held the pipe's write end itself";
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "READ(" + fifo.string() + ")")) << e2e::visible(o.err);
+    }
+    if (!side.mount_small()) GTEST_SKIP() << "no small file system can be made here (needs root): full disks untested";
+    {
+        SCOPED_TRACE("a full disk under the results: whole records only, the report says so");
+        const Outcome o = run("dane\n\nr\n2\n3\n1 2 3\n\n", {{"dane", largest_model()}}, {(side.path / "w").string()});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "WRITE(" + (side.path / "w").string() + ")"));
+        EXPECT_NE(o.err.find("cut back to its last complete record"), std::string::npos) << e2e::visible(o.err);
+        const std::string w = read_file((side.path / "w").string());
+        EXPECT_GT(w.size(), 0u);
+        EXPECT_TRUE(same_bytes("results as whole lines", file(lines_of(w)), w));
+        std::filesystem::remove(side.path / "w");
+    }
+    {
+        SCOPED_TRACE("no room for the new model: the earlier one stays, no temporary file is left");
+        const std::string earlier(65000, 'x');  // the 64 KB are full
+        write_file((side.path / "d").string(), earlier);
+        const std::string typed = typed_dialogue().input;
+        const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "d").string()});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "WRITE(" + (side.path / "d").string() + ")"));
+        EXPECT_EQ(side_files(side.path), (Files{{"d", earlier}}));
+    }
+}

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "textio/progress.h"
@@ -44,6 +45,9 @@ struct Unit {
     std::string ibuf;
     std::size_t ipos = 0;
     bool at_eof = false;
+    // A pipe read through a read-only descriptor: until its first bytes
+    // have come, its end of file only means that no writer has come yet.
+    bool await_writer = false;
     off_t consumed = 0;
     long lineno = 0;
     std::string line;
@@ -373,7 +377,16 @@ std::string_view get_file_line(int number) {
         std::size_t len = u.ibuf.size() - start;
         if (len > kFileBuffer) break;
         scanned = len;
-        if (!fill(u.fd, u.ibuf, u.ipos, u.at_eof, number)) {
+        bool more = fill(u.fd, u.ibuf, u.ipos, u.at_eof, number);
+        while (!more && u.await_writer && len == 0) {
+            // No writer has come yet: wait for its first bytes.
+            const timespec pause{0, 10'000'000};
+            nanosleep(&pause, nullptr);
+            u.at_eof = false;
+            more = fill(u.fd, u.ibuf, u.ipos, u.at_eof, number);
+        }
+        u.await_writer = false;
+        if (!more) {
             if (len == 0)
                 io_error(IoError::eof_file, IoOp::read, name_of(number),
                          "end of file after line " + std::to_string(u.lineno) + empty_file_hint(u));
@@ -758,6 +771,8 @@ void read_only(int number) {
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (lseek(u.fd, 0, SEEK_CUR) > 0) lseek(fd, lseek(u.fd, 0, SEEK_CUR), SEEK_SET);
+    struct stat st {};
+    u.await_writer = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
     ::close(u.fd);
     u.fd = fd;
     out_of(number).fd.store(fd);

@@ -7,6 +7,7 @@
 #include "analysis/eigen.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
+#include "analysis/records.h"
 #include "analysis/sweep.h"
 #include "input/damper.h"
 #include "input/forcin.h"
@@ -35,10 +36,6 @@ constexpr const char* kPlotLegend =
     "(2X,'1 KOLUMNA - CZESTOSC WYMUSZENIA',/,2X,'2 KOLUMNA - AMPLITUDA DRGAN',/,2X,"
     "'3 KOLUMNA - AMPLITUDA COS',/,2X,'4 KOLUMNA - AMPLITUDA SIN',/,2X,"
     "'5 KOLUMNA - NR PRZEMIESZCZENIA',/,2X,'6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD')";
-
-inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
-    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
-}
 
 // The count and the numbers of the unknowns whose curves are plotted,
 // asked again until they are within their limits.
@@ -106,17 +103,15 @@ void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int3
     // Modal analysis of the frame without dampers.
     write_fmt(kResultsUnit, kSeparator);
     write_fmt(kResultsUnit, "(2X,'CZESTOSCI I POSTACIE DRGAN RAMY BEZ TLUMIKOW',/)");
-    for (int32_t i = 1; i <= LK; ++i)
-        for (int32_t j = 1; j <= LK; ++j) {
-            AE[idx(LK, i, j)] = KR[idx(LK, i, j)];
-            AE[idx(LK, i, LK + j)] = MR[idx(LK, i, j)];
-        }
-    EIGEN(AE, LK, LK2);
+    load_eigenproblem(AE, KR, MR, LK);
+    if (EIGEN(AE, LK, LK2) == EigenStatus::not_converged) textio::stop_text("BRAK ZBIEZNOSCI ZAGADNIENIA WLASNEGO");
     MODES(AE, LK, LK2, OMEGA, PHI);
+    list_modes(OMEGA, PHI, LK);
     write_fmt(kResultsUnit, kSeparator);
 
     // Damping of the frame and the complete system.
     PROPCR(LK, OMEGA, GAMMA[0], GAMMA[1], MR, KR, CR);
+    list_damping(CR, LK);
     ASSEMB(NU, LK, LPT, MS, Mkk, Mkt, Mtk, Mtt, MR);
     ASSEMB(NU, LK, LPT, CS, Ckk, Ckt, Ctk, Ctt, CR);
     ASSEMB(NU, LK, LPT, KS, Kkk, Kkt, Ktk, Ktt, KR);

@@ -69,7 +69,9 @@ struct StepResult {
 // The matrix AH and right-hand side XH of the system at LAMBDA.
 void build_system(const System& s, double LAMBDA, double* AH, double* XH);
 
-// Builds and solves the system at LAMBDA into w.XH.  Arithmetic that may
-// trap runs with the caller's floating-point environment; the accuracy
-// check runs with the traps off and cannot stop the run.
+// Builds and solves the system at LAMBDA into w.XH: all 2 NU values, the
+// unknowns at cos in XH(1..NU) and at sin in XH(NU+1..2 NU), the tuned
+// masses' unknowns after the LK frame ones.  Writes nothing.  Arithmetic
+// that may trap runs with the caller's floating-point environment; the
+// accuracy check runs with the traps off and cannot stop the run.
 StepResult solve_step(const System& s, double LAMBDA, StepWork& w);

@@ -14,6 +14,7 @@
 #include "analysis/assemb.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
+#include "analysis/records.h"
 #include "input/forcin.h"
 #include "input/matrix.h"
 #include "textio/units.h"
@@ -101,6 +102,7 @@ TEST_F(Report, ModesSortAscendingAndNormaliseByTheFirstLargestComponent) {
         for (int j = 1; j <= 3; ++j) ae(i, 3 + j) = rows[i - 1][j - 1];
     double OMEGA[3], PHI[9];
     MODES(AE.data(), n, n2, OMEGA, PHI);
+    list_modes(OMEGA, PHI, n);
     EXPECT_EQ(OMEGA[0], 1.0);
     EXPECT_EQ(OMEGA[1], 2.0);
     EXPECT_EQ(OMEGA[2], 3.0);
@@ -136,6 +138,7 @@ TEST_F(Report, ProportionalDampingGivesTheWantedModalRatios) {
     const double OMEGA[] = {w1, w2};
     double CR[4];
     PROPCR(2, OMEGA, zeta, zeta, MR, KR, CR);
+    list_damping(CR, 2);
     const double alpha = 2 * zeta * w1 * w2 / (w1 + w2);
     const double beta = 2 * zeta / (w1 + w2);
     EXPECT_NEAR(CR[0], alpha * 2 + beta * KR[0], 1e-15);
@@ -151,9 +154,14 @@ TEST_F(Report, ProportionalDampingGivesTheWantedModalRatios) {
 }
 
 TEST_F(Report, SingleStoreyDampingIgnoresTheSecondRatio) {
-    const double MR[] = {4}, KR[] = {64}, OMEGA[] = {4.0, 0.0};
+    // The modes of a single storey: OMEGA(2) is there, and zero.
+    const double MR[] = {4}, KR[] = {64};
+    const FrameModes modes = frame_modes(MR, KR, 1);
+    ASSERT_EQ(modes.status, EigenStatus::converged);
+    EXPECT_EQ(modes.OMEGA, (std::vector<double>{4.0, 0.0}));
+    EXPECT_EQ(modes.PHI, (std::vector<double>{1.0}));
     double CR[1];
-    PROPCR(1, OMEGA, 0.1, 0.7, MR, KR, CR);
+    PROPCR(1, modes.OMEGA.data(), 0.1, 0.7, MR, KR, CR);
     EXPECT_DOUBLE_EQ(CR[0], 2 * 0.1 * 4.0 * 4);
 }
 

@@ -11,6 +11,7 @@
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <new>
 
 #include "analysis/solve.h"
 
@@ -161,19 +162,19 @@ void check_solution(const System& s, StepWork& w, StepResult& res) {
 
 }  // namespace
 
-StepWork::StepWork(int32_t NU2, double* AH_, double* XH_)
-    : W(static_cast<std::size_t>(NU2 / 2) * (NU2 / 2)), V(W.size()), XH0(NU2), X0(NU2), X(NU2), R(NU2) {
-    if (AH_ == nullptr) {
-        own_AH.resize(static_cast<std::size_t>(NU2) * NU2);
-        AH_ = own_AH.data();
-    }
-    if (XH_ == nullptr) {
-        own_XH.resize(static_cast<std::size_t>(NU2));
-        XH_ = own_XH.data();
-    }
-    AH = AH_;
-    XH = XH_;
+AlignedDoubles::AlignedDoubles(std::size_t n)
+    : p_(static_cast<double*>(::operator new[](std::max<std::size_t>(n, 1) * sizeof(double),
+                                                 std::align_val_t{kAlignment}))) {
+    std::fill_n(p_.get(), std::max<std::size_t>(n, 1), 0.0);
 }
+
+void AlignedDoubles::Free::operator()(double* p) const { ::operator delete[](p, std::align_val_t{kAlignment}); }
+
+StepWork::StepWork(int32_t NU2)
+    : own_AH_(static_cast<std::size_t>(NU2) * static_cast<std::size_t>(NU2)),
+      own_XH_(static_cast<std::size_t>(NU2)), AH(own_AH_.data()), XH(own_XH_.data()),
+      W(static_cast<std::size_t>(NU2 / 2) * static_cast<std::size_t>(NU2 / 2)), V(W.size()), XH0(NU2), X0(NU2),
+      X(NU2), R(NU2) {}
 
 void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
     const int32_t NU = s.NU;

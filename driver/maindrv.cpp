@@ -61,6 +61,18 @@ void recorded_sizes() {
     refuse_recorded_size("LPT", LPT, 0, kMaxLPT);
 }
 
+// The model storage with the sizes of this run.
+ModelStorage storage() {
+    ModelStorage m;
+    m.LK = LK, m.LK2 = LK2, m.LT = LT, m.LPT = LPT, m.NU = NU, m.NU2 = NU2;
+    m.MS = MS, m.MR = MR, m.Mkk = Mkk, m.Mkt = Mkt, m.Mtk = Mtk, m.Mtt = Mtt;
+    m.CS = CS, m.CR = CR, m.Ckk = Ckk, m.Ckt = Ckt, m.Ctk = Ctk, m.Ctt = Ctt;
+    m.KS = KS, m.KR = KR, m.Kkk = Kkk, m.Kkt = Kkt, m.Ktk = Ktk, m.Ktt = Ktt;
+    m.PHI = PHI, m.AE = AE, m.PC = PC, m.PS = PS, m.OMEGA = OMEGA;
+    m.AC = AC, m.AS = AS, m.AMP = AMP;
+    return m;
+}
+
 }  // namespace
 
 void run_program(int argc, char** argv) {
@@ -91,8 +103,7 @@ void run_program(int argc, char** argv) {
     NU2 = NU + NU;
     LK2 = LK + LK;
 
-    ANALYS(LK, LK2, LT, LPT, NU, NU2, ICD, MS, MR, Mkk, Mkt, Mtk, Mtt, CS, CR, Ckk, Ckt, Ctk, Ctt, KS, KR, Kkk,
-           Kkt, Ktk, Ktt, PHI, AE, PC, PS, OMEGA, AH, XH, AC, AS, AMP);
+    ANALYS(storage(), ICD);
 
     write_fmt(kConsole, "(/,2X,'*** KONIEC - NACISNIJ DOWOLNY KLAWISZ ***')");
     textio::read_free(kConsole);

@@ -1,4 +1,4 @@
-// Storage of the model: the problem sizes' limits and the twenty-eight
+// Storage of the model: the problem sizes' limits and the twenty-six
 // arrays that the main driver owns for the whole run.  All static, zero at
 // program start; every routine views an array packed at its start, with
 // the current sizes as leading dimension.
@@ -25,7 +25,6 @@ extern double CS[kSystem], CR[kFrame], Ckk[kFrame], Ckt[kCoupling], Ctk[kCouplin
 extern double KS[kSystem], KR[kFrame], Kkk[kFrame], Kkt[kCoupling], Ktk[kCoupling], Ktt[kParams];
 extern double PHI[kFrame], AE[2 * kFrame];
 extern double PC[kMaxLK], PS[kMaxLK], OMEGA[kMaxLK];
-extern double AH[kMaxNU2 * kMaxNU2], XH[kMaxNU2];
 extern double AC[kMaxLK], AS[kMaxLK], AMP[kMaxLK];
 
 }  // namespace model

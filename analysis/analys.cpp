@@ -13,6 +13,7 @@
 #include "input/damper.h"
 #include "input/forcin.h"
 #include "input/frame.h"
+#include "input/limits.h"
 #include "input/matrix.h"
 #include "textio/io.h"
 #include "textio/progress.h"
@@ -30,13 +31,14 @@ constexpr const char* kSeparator = "(2X,70('+'))";
 Plotted choose_plotted(int32_t LK) {
     Plotted p;
     for (;;) {
-        write_fmt(kConsole, "(2X,'DLA ILU NIEWIADOMYCH RYSUJEMY KRZYWE',2X,'REZONANSOWE - MAX 3')");
+        write_fmt(kConsole, limit_text::kPlottedPrompt);
         textio::read_free(kConsole, {p.NPLOT});
-        if (p.NPLOT <= 3) break;
-        write_fmt(kConsole, "(2X,'NAJWYZEJ 3 NIEWIADOME')");
+        if (p.NPLOT <= kMaxPlotted) break;
+        write_fmt(kConsole, limit_text::kPlottedRefused);
     }
     const std::size_t count = p.NPLOT > 0 ? static_cast<std::size_t>(p.NPLOT) : 0;
-    textio::In items[3] = {p.IPLOT[0], p.IPLOT[1], p.IPLOT[2]};
+    static_assert(kMaxPlotted == 3, "one input item for each plotted unknown");
+    textio::In items[kMaxPlotted] = {p.IPLOT[0], p.IPLOT[1], p.IPLOT[2]};
     for (;;) {
         write_fmt(kConsole, "(2X,'PODAJ NUMERY NIEWIADOMYCH DLA KTORYCH RYSUJEMY',/,2X,'KRZYWE REZONANSOWE')");
         textio::read_free(kConsole, items, count);

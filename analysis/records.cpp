@@ -35,7 +35,7 @@ void list_modes(const double* OMEGA, const double* PHI, int32_t LK) {
     write_vector(kResultsUnit, kValueList, OMEGA, LK);
     for (int32_t i = 1; i <= LK; ++i) {
         write_fmt(kResultsUnit, "(2X,'WEKTOR WLASNY - UNORMOWANY I=',I2)", {i});
-        Out row[20];
+        Out row[kMaxLK];
         for (int32_t j = 1; j <= LK; ++j)
             row[j - 1] = PHI[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(LK) +
                              static_cast<std::size_t>(i - 1)];
@@ -79,8 +79,8 @@ int StepRecords::solution(double LAMBDA, const double* XH) {
     write_fmt(kResultsUnit, kSinAmplitudes);
     write_vector(kResultsUnit, kValueList, AS_, LK_);
     const int32_t NPLOT = plotted_.NPLOT;
-    if (NPLOT >= 1 && NPLOT <= 3) {
-        Out row[13];
+    if (NPLOT >= 1 && NPLOT <= kMaxPlotted) {
+        Out row[kPlotRowItems];
         std::size_t n = 0;
         row[n++] = LAMBDA;
         for (int32_t k = 0; k < NPLOT; ++k) {

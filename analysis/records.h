@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "analysis/sweep.h"
+#include "input/limits.h"
 
 // The natural frequencies and the normalised modes as MODES leaves them.
 void list_modes(const double* OMEGA, const double* PHI, int32_t LK);
@@ -13,10 +14,10 @@ void list_modes(const double* OMEGA, const double* PHI, int32_t LK);
 void list_damping(const double* CR, int32_t LK);
 
 // The unknowns whose resonance curves are plotted: NPLOT of them (1 to
-// 3; outside that range no plot row is written), numbered in IPLOT.
+// kMaxPlotted; outside that range no plot row is written), numbered in IPLOT.
 struct Plotted {
     int32_t NPLOT = 0;
-    int32_t IPLOT[3] = {0, 0, 0};
+    int32_t IPLOT[kMaxPlotted] = {};
 };
 
 // The records of the sweep's steps: for each step the heading with its

@@ -43,13 +43,10 @@ void refuse_recorded_size(const char* what, int32_t value, int32_t lo, int32_t h
 }
 
 void typed_sizes() {
-    ask_size("(2X,'PODAJ LICZBE KONDYGNACJI RAMY (MAX 20)',2X,'LUB LICZBE STOPNI SWOBODY FUNDAMENTU')",
-             "(2X,'LICZBA KONDYGNACJI MUSI BYC OD 1 DO 20')", LK, 1, kMaxLK);
-    ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", "(2X,'LICZBA TLUMIKOW MUSI BYC OD 0 DO 999')", LT, 0,
-             kMaxLT);
-    if (LT > 0)
-        ask_size("(2X,'PODAJ LICZBE PARAMETROW WEWNETRZNYCH TLUMIKOW',2X,'(WSZYSTKICH) - MAX 40')",
-                 "(2X,'LICZBA PARAMETROW MUSI BYC OD 0 DO 40')", LPT, 0, kMaxLPT);
+    ask_size(limit_text::kStoreysPrompt, limit_text::kStoreysRefused, LK, 1, kMaxLK);
+    // The prompt's MAX 20 is not the limit of the dampers: the refusal's is.
+    ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", limit_text::kDampersRefused, LT, 0, kMaxLT);
+    if (LT > 0) ask_size(limit_text::kParametersPrompt, limit_text::kParametersRefused, LPT, 0, kMaxLPT);
     if (LT == 0) LPT = 0;
     write_fmt(kDataUnit, "(5(2X,I3))", {LK, LT, LPT});
 }

@@ -6,15 +6,11 @@
 
 #include <cstdint>
 
+#include "input/limits.h"
+
 namespace model {
 
-// The largest sizes the dialogue accepts; the capacities below hold them.
-inline constexpr int32_t kMaxLK = 20;
-inline constexpr int32_t kMaxLT = 999;
-inline constexpr int32_t kMaxLPT = 40;
-inline constexpr int32_t kMaxNU = kMaxLK + kMaxLPT;
-inline constexpr int32_t kMaxNU2 = 2 * kMaxNU;
-
+// The capacities hold the largest sizes the dialogue accepts.
 inline constexpr int32_t kFrame = kMaxLK * kMaxLK;      // kk blocks and frame matrices
 inline constexpr int32_t kCoupling = kMaxLK * kMaxLPT;  // kt and tk blocks
 inline constexpr int32_t kParams = kMaxLPT * kMaxLPT;   // tt blocks
@@ -25,6 +21,7 @@ extern double CS[kSystem], CR[kFrame], Ckk[kFrame], Ckt[kCoupling], Ctk[kCouplin
 extern double KS[kSystem], KR[kFrame], Kkk[kFrame], Kkt[kCoupling], Ktk[kCoupling], Ktt[kParams];
 extern double PHI[kFrame], AE[2 * kFrame];
 extern double PC[kMaxLK], PS[kMaxLK], OMEGA[kMaxLK];
+static_assert(kMaxLK >= 2, "OMEGA holds the two lowest frequencies");
 extern double AC[kMaxLK], AS[kMaxLK], AMP[kMaxLK];
 
 }  // namespace model

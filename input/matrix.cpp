@@ -1,5 +1,6 @@
 #include "input/matrix.h"
 
+#include "input/limits.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
 
@@ -15,9 +16,6 @@ inline double& at(double* a, int32_t n, int32_t i, int32_t j) {
 inline double at(const double* a, int32_t n, int32_t i, int32_t j) {
     return a[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
 }
-
-// The longest row or vector the model has: a kt or tt row of 40 values.
-constexpr int32_t kMaxRow = 40;
 
 constexpr const char* kTypePrompt =
     "(2X,'PODAJ TYP MACIERZY    ZEROWA=0',/,2X,'                  DIAGONALNA=1',/,"

@@ -16,6 +16,7 @@
 #include "analysis/propcr.h"
 #include "analysis/records.h"
 #include "input/forcin.h"
+#include "input/limits.h"
 #include "input/matrix.h"
 #include "textio/units.h"
 
@@ -45,6 +46,35 @@ TEST(Sweep, StepCountsFollowTheStoredSums) {
         long steps = sweep_steps(r.lammin, r.lammax, r.dlam, kMaxSweepSteps + 1);
         EXPECT_EQ(steps, r.steps);
         EXPECT_EQ(sweep_ends(r.lammin, r.lammax, r.dlam), r.steps != 0 && r.steps <= kMaxSweepSteps);
+    }
+}
+
+TEST(Limits, EveryTextStatesTheLimitItsCheckUses) {
+    struct Row {
+        int line;
+        const char* text;
+        const char* before;  // the words before the number
+        long limit;
+    };
+    const Row rows[] = {
+        {__LINE__, limit_text::kStoreysPrompt, "(MAX ", kMaxLK},
+        {__LINE__, limit_text::kStoreysRefused, "OD 1 DO ", kMaxLK},
+        {__LINE__, limit_text::kDampersRefused, "OD 0 DO ", kMaxLT},
+        {__LINE__, limit_text::kParametersPrompt, "- MAX ", kMaxLPT},
+        {__LINE__, limit_text::kParametersRefused, "OD 0 DO ", kMaxLPT},
+        {__LINE__, limit_text::kPlottedPrompt, "- MAX ", kMaxPlotted},
+        {__LINE__, limit_text::kPlottedRefused, "NAJWYZEJ ", kMaxPlotted},
+        {__LINE__, limit_text::kRangeRefused, "PONAD ", kMaxSweepSteps},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << r.line << ": " << r.text);
+        const std::string text = r.text;
+        const std::size_t at = text.find(r.before);
+        ASSERT_NE(at, std::string::npos);
+        const std::size_t from = at + std::string(r.before).size();
+        const std::size_t to = text.find_first_not_of("0123456789", from);
+        ASSERT_GT(to, from);
+        EXPECT_EQ(std::stol(text.substr(from, to - from)), r.limit);
     }
 }
 

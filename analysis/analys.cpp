@@ -24,8 +24,6 @@ using textio::write_fmt;
 
 namespace {
 
-constexpr const char* kSeparator = "(2X,70('+'))";
-
 // The count and the numbers of the unknowns whose curves are plotted,
 // asked again until they are within their limits.
 Plotted choose_plotted(int32_t LK) {

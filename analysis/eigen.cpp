@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "input/matrix_view.h"
+
 
 namespace {
 
@@ -24,12 +26,7 @@ constexpr long kRotationCap = 100000;
 // reach (entries so large that their rounding noise exceeds it).
 constexpr double kRelativeAcceptance = 1e-12;
 
-// Column-major, 1-based view of an n-row matrix.
-struct matrix {
-    double* base;
-    index_t rows;
-    double& operator()(index_t i, index_t j) const { return base[(j - 1) * rows + (i - 1)]; }
-};
+using matrix = MatrixView<double>;
 
 // The rotation chosen on the pivot a = A(p,q) with d = A(q,q) - A(p,p): a
 // fixed tangent-like t = +-0.5 when the pivot dominates the difference of

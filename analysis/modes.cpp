@@ -5,15 +5,13 @@
 #include <cstddef>
 #include <utility>
 
+#include "input/matrix_view.h"
+
 void MODES(const double* AE, const int32_t& LK, const int32_t& LK2, double* OMEGA, double* PHI) {
     (void)LK2;
     const int32_t n = LK;
-    auto ae = [&](int32_t i, int32_t j) {
-        return AE[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-    };
-    auto phi = [&](int32_t i, int32_t j) -> double& {
-        return PHI[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-    };
+    const MatrixView<const double> ae(AE, n);
+    const MatrixView<double> phi(PHI, n);
     for (int32_t i = 1; i <= n; ++i) OMEGA[i - 1] = std::sqrt(ae(i, i));
     for (int32_t i = n; i < kMinOmega; ++i) OMEGA[i] = 0.0;
     for (int32_t i = 1; i <= n; ++i)

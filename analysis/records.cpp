@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "input/matrix.h"
+#include "input/matrix_view.h"
 #include "textio/io.h"
 #include "textio/progress.h"
 #include "textio/runtime.h"
@@ -14,7 +15,6 @@ using textio::write_fmt;
 
 namespace {
 
-constexpr const char* kSeparator = "(2X,70('+'))";
 constexpr const char* kValueList = "(5(2X,E12.6))";
 // The step records.
 constexpr const char* kStepHeading = "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)";
@@ -33,12 +33,11 @@ constexpr const char* kSingular = "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)";
 void list_modes(const double* OMEGA, const double* PHI, int32_t LK) {
     write_fmt(kResultsUnit, "(2X,'CZESTOSCI DRGAN WLASNYCH')");
     write_vector(kResultsUnit, kValueList, OMEGA, LK);
+    const MatrixView<const double> phi(PHI, LK);
     for (int32_t i = 1; i <= LK; ++i) {
         write_fmt(kResultsUnit, "(2X,'WEKTOR WLASNY - UNORMOWANY I=',I2)", {i});
         Out row[kMaxLK];
-        for (int32_t j = 1; j <= LK; ++j)
-            row[j - 1] = PHI[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(LK) +
-                             static_cast<std::size_t>(i - 1)];
+        for (int32_t j = 1; j <= LK; ++j) row[j - 1] = phi(i, j);
         write_fmt(kResultsUnit, kValueList, row, static_cast<std::size_t>(LK));
     }
 }

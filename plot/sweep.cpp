@@ -15,6 +15,7 @@
 #include <string>
 #include <type_traits>
 
+#include "layouts/layouts.h"
 #include "textio/scan.h"
 
 namespace plot {
@@ -78,12 +79,12 @@ private:
 };
 
 // One field of a record: two blanks, then twelve characters (Ew.d) or
-// three (Iw).
-constexpr std::size_t kGap = 2;
-constexpr int kRealWidth = 12;
-constexpr int kRealDigits = 6;
-constexpr int kIntWidth = 3;
-constexpr std::size_t kRealField = kGap + kRealWidth;  // 14
+// three (Iw), as the writer's formats lay them out.
+using layouts::kGap;
+using layouts::kIntWidth;
+using layouts::kRealDigits;
+using layouts::kRealField;
+using layouts::kRealWidth;
 
 const char* scan_error_text(textio::ScanError e) {
     switch (e) {
@@ -165,13 +166,13 @@ private:
 
 // ---------------------------------------------------------------- plot file
 
-const std::string_view kLegendFirst = "1 KOLUMNA - CZESTOSC WYMUSZENIA";
+constexpr std::string_view kLegendFirst = layouts::literal(layouts::kPlotLegend);
 
-// A plot row: the frequency (2X,E12.6), two blanks, then per chosen unknown
-// a group of three amplitudes and the unknown's number (3(2X,E12.6),2X,I3).
-constexpr std::size_t kRowHead = kRealField + kGap;                  // 16
-constexpr std::size_t kRowGroup = 3 * kRealField + kGap + kIntWidth;  // 47
-constexpr std::size_t kMaxGroups = 3;
+// A plot row: the frequency, two blanks, then per chosen unknown a group of
+// three amplitudes and the unknown's number.
+using layouts::kRowGroup;
+using layouts::kRowHead;
+constexpr std::size_t kMaxGroups = layouts::kPlottedMax;
 
 std::size_t groups_of(std::string_view row) {
     const std::size_t n = row.size();
@@ -245,11 +246,14 @@ SweepRead read_plot_file(const Reporter& rep, const std::vector<Line>& lines) {
 
 // -------------------------------------------------------------- results file
 
-const std::string_view kFrequencies = "CZESTOSCI DRGAN WLASNYCH";
-const std::string_view kStep = "WYNIKI OBLICZEN LAMBDA=";
-const std::string_view kClosing = "KONIEC OBLICZEN";
-const std::string_view kListHeadings[] = {"AMPLITUDY DRGAN", "AMPLITUDY PRZY COS", "AMPLITUDY PRZY SIN"};
-constexpr std::size_t kPerLine = 5;  // (5(2X,E12.6))
+constexpr std::string_view kFrequencies = layouts::literal(layouts::kFrequencies);
+constexpr std::string_view kStep = layouts::literal(layouts::kStepHeading);
+constexpr std::string_view kClosing = layouts::literal(layouts::kClosing);
+constexpr std::string_view kListHeadings[] = {layouts::literal(layouts::kAmplitudeCaption),
+                                              layouts::literal(layouts::kCosCaption),
+                                              layouts::literal(layouts::kSinCaption)};
+constexpr std::size_t kPerLine = layouts::kValuesPerLine;
+constexpr char kRule = layouts::literal(layouts::kSeparator)[0];  // the separator's character
 
 // A line of a value list: one to five whole fields of two blanks and a
 // number.  Whether the numbers read is left to the field reader.
@@ -355,7 +359,7 @@ SweepRead ResultsReader::read() {
         }
         if (t.substr(0, kStep.size()) != kStep) {
             // Within the sweep only the separators stand between the steps.
-            if (!s.lambda.empty() && !t.empty() && t.find_first_not_of('+') != std::string_view::npos) {
+            if (!s.lambda.empty() && !t.empty() && t.find_first_not_of(kRule) != std::string_view::npos) {
                 out_.error = rep_.at(header, "expected a step of the sweep: " + quoted(header.text));
                 return out_;
             }

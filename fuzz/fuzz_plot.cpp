@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "plot/curves.h"
-#include "plot/draw.h"
-#include "plot/sweep.h"
+#include "plot/script.h"
+#include "plot/recorded.h"
 
 namespace {
 

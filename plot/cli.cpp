@@ -12,7 +12,9 @@
 #include <memory>
 #include <sstream>
 
-#include "plot/sweep.h"
+#include "plot/gnuplot.h"
+#include "plot/outputs.h"
+#include "plot/recorded.h"
 
 namespace plot {
 namespace {
@@ -96,92 +98,6 @@ bool plain_path(const std::string& p) {
     return true;
 }
 
-// ------------------------------------------------------------ file output
-
-// One output of the run, put in place only when every output has been made.
-// A file is written under a temporary name in its own folder and renamed;
-// standard output ("-") and whatever else is not a file (a terminal, a
-// pipe, a device) is written straight, at that moment: renaming onto it
-// would replace it.
-class Pending {
-public:
-    explicit Pending(std::string path) : path_(std::move(path)) {
-        struct stat st {};
-        stream_ = path_ == "-" || (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
-    }
-    Pending(const Pending&) = delete;
-    Pending& operator=(const Pending&) = delete;
-    ~Pending() {
-        if (fd_ >= 0) close(fd_);
-        if (!temp_.empty() && !committed_) unlink(temp_.c_str());
-    }
-
-    bool stream() const { return stream_; }
-
-    // Makes the temporary file, left empty and closed; the error text on failure.
-    std::string create() {
-        const std::size_t slash = path_.rfind('/');
-        const std::string dir = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-        std::string tmpl = dir + "." + base + ".XXXXXX";
-        fd_ = mkstemp(tmpl.data());
-        if (fd_ < 0) return failed();
-        temp_ = tmpl;
-        // mkstemp makes the file private; the result gets the usual
-        // permissions of a new file.
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd_, 0666 & ~mask);
-        return close_fd() ? std::string() : failed();
-    }
-
-    std::string write_text(std::string text) {
-        if (stream_) {
-            text_ = std::move(text);
-            return {};
-        }
-        std::string e = create();
-        if (!e.empty()) return e;
-        fd_ = open(temp_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd_ < 0 || !write_all(fd_, text)) return failed();
-        return close_fd() ? std::string() : failed();
-    }
-
-    bool empty_file() const {
-        struct stat st {};
-        return stat(temp_.c_str(), &st) != 0 || st.st_size == 0;
-    }
-
-    std::string commit() {
-        if (stream_) {
-            const int fd = path_ == "-" ? dup(1) : open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-            const bool ok = fd >= 0 && write_all(fd, text_);
-            if (fd >= 0 && close(fd) != 0 && errno != EINTR) return failed();
-            return ok ? std::string() : failed();
-        }
-        if (rename(temp_.c_str(), path_.c_str()) != 0) return failed();
-        committed_ = true;
-        return {};
-    }
-
-    const std::string& temp() const { return temp_; }
-
-private:
-    std::string failed() const { return "cannot write " + path_ + ": " + std::strerror(errno); }
-    bool close_fd() {
-        const bool ok = close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-    std::string path_;
-    bool stream_ = false;
-    std::string text_;  // what a stream is given at the end
-    std::string temp_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
-
 std::optional<std::string> read_file(const std::string& path, std::string& error) {
     struct stat st {};
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -230,22 +146,31 @@ int make_outputs(const Options& o, const Curves& curves) {
     const Style style{o.lang, o.log, o.title, o.file.substr(o.file.rfind('/') + 1)};
     const Format format = *format_of(output);
 
-    std::vector<std::unique_ptr<Pending>> outs;
+    std::vector<std::unique_ptr<Output>> outs;
+    const auto write_whole = [&](const std::string& path, const std::string& text) {
+        outs.push_back(std::make_unique<Output>(path));
+        std::string e = outs.back()->create();
+        return e.empty() ? outs.back()->write(text) : e;
+    };
     if (!o.csv.empty()) {
-        outs.push_back(std::make_unique<Pending>(o.csv));
-        const std::string e = outs.back()->write_text(to_csv(curves));
+        const std::string e = write_whole(o.csv, to_csv(curves));
         if (!e.empty()) return fail(kExitDrawing, e);
     }
     if (!o.script.empty()) {
-        outs.push_back(std::make_unique<Pending>(o.script));
-        const std::string e = outs.back()->write_text(gnuplot_script(curves, style, format, output));
+        const std::string e = write_whole(o.script, gnuplot_script(curves, style, format, output));
         if (!e.empty()) return fail(kExitDrawing, e);
     } else {
         if (!on_path("gnuplot")) return fail(kExitDrawing, kNoGnuplot);
-        outs.push_back(std::make_unique<Pending>(output));
-        Pending& picture = *outs.back();
+        outs.push_back(std::make_unique<Output>(output));
+        Output& picture = *outs.back();
         std::string e = picture.stream() ? "a picture goes to a file, not to a stream or device" : picture.create();
-        if (e.empty()) e = run_gnuplot(gnuplot_script(curves, style, format, picture.temp()));
+        if (e.empty()) e = picture.close_temp();
+        GnuplotProcess gnuplot;
+        if (e.empty()) e = gnuplot.start();
+        if (e.empty()) {
+            gnuplot.feed(gnuplot_script(curves, style, format, picture.temp()));
+            e = gnuplot.finish().message;
+        }
         if (e.empty() && picture.empty_file()) e = "gnuplot wrote no picture";
         if (!e.empty()) return fail(kExitDrawing, "cannot draw " + output + ": " + e);
     }

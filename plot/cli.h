@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "plot/curves.h"
-#include "plot/draw.h"
+#include "plot/script.h"
 
 namespace plot {
 

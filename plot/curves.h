@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plot/sweep.h"
+#include "plot/recorded.h"
 
 namespace plot {
 

@@ -16,8 +16,9 @@
 
 #include "e2e_run.h"
 #include "plot/curves.h"
-#include "plot/draw.h"
-#include "plot/sweep.h"
+#include "plot/gnuplot.h"
+#include "plot/script.h"
+#include "plot/recorded.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // blank or missing field that input editing would take as 0.0 means a file
 // that was cut or altered, and a curve drawn through invented zeros would
 // mislead.
-#include "plot/sweep.h"
+#include "plot/recorded.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,16 +1,7 @@
-#include "plot/draw.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "plot/script.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace plot {
 namespace {
@@ -230,114 +221,6 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += plot_command(c, t, false);
     s += "unset multiplot\nunset output\n";
     return s;
-}
-
-bool on_path(std::string_view program) {
-    const char* path = std::getenv("PATH");
-    if (!path) return false;
-    std::string_view dirs(path);
-    while (true) {
-        const std::size_t colon = dirs.find(':');
-        // An empty entry of the PATH stands for the current folder.
-        std::string_view dir = dirs.substr(0, colon);
-        if (dir.empty()) dir = ".";
-        std::string candidate;
-        candidate.append(dir).append("/").append(program);
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
-            return true;
-        if (colon == std::string_view::npos) return false;
-        dirs.remove_prefix(colon + 1);
-    }
-}
-
-namespace {
-
-// gnuplot's messages go to an unnamed temporary file rather than a pipe, so
-// that a long list of warnings can never block it while the script is
-// still being written.
-std::string first_error(int fd) {
-    std::string text;
-    char buf[4096];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
-    // gnuplot shows the offending command, a caret line, then the message.
-    std::string best;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        const std::size_t b = line.find_first_not_of(" \t^");
-        if (b == std::string::npos) continue;
-        line = line.substr(b);
-        if (line.find("rror") != std::string::npos || line.find("line ") == 0) return line;
-        if (best.empty()) best = line;
-    }
-    return best;
-}
-
-}  // namespace
-
-bool write_all(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string run_gnuplot(const std::string& script) {
-    char err_name[] = "/tmp/varnostik-plot-XXXXXX";
-    const int err = mkstemp(err_name);
-    if (err < 0) return std::string("cannot make a temporary file: ") + std::strerror(errno);
-    unlink(err_name);
-    int in[2];
-    if (pipe2(in, O_CLOEXEC) != 0) {
-        close(err);
-        return std::string("cannot make a pipe: ") + std::strerror(errno);
-    }
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(err);
-        close(in[0]);
-        close(in[1]);
-        return std::string("cannot start gnuplot: ") + std::strerror(errno);
-    }
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(in[0], 0);
-        if (null >= 0) dup2(null, 1);
-        dup2(err, 2);
-        char name[] = "gnuplot";
-        char* argv[] = {name, nullptr};
-        execvp(name, argv);
-        _exit(127);
-    }
-    close(in[0]);
-    // A gnuplot that ends early closes the pipe: the write then fails with
-    // EPIPE instead of ending this process.
-    struct sigaction ignore {}, old {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &old);
-    const bool written = write_all(in[1], script);
-    close(in[1]);
-    sigaction(SIGPIPE, &old, nullptr);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-    std::string message;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
-        message = "gnuplot could not be started";
-    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !written) {
-        const std::string why = first_error(err);
-        message = "gnuplot failed" + (why.empty() ? std::string() : ": " + why);
-    }
-    close(err);
-    return message;
 }
 
 }  // namespace plot

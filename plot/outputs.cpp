@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "textio/units.h"
 
@@ -91,6 +92,50 @@ std::string Output::commit() {
     }
     if (rename(temp_.c_str(), path_.c_str()) != 0) return failed();
     committed_ = true;
+    return {};
+}
+
+}  // namespace plot
+
+namespace plot {
+namespace {
+
+bool is_null_device(const struct stat& st) {
+    struct stat null {};
+    return S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
+}
+
+// The path made absolute, with its existing part's links resolved and the
+// rest normalised; the path itself where that fails.
+std::string normalised(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+bool same_file(const NamedFile& a, const NamedFile& b) {
+    // "-" is standard output as an output, and a file of that name as the input.
+    const bool out_a = a.output && a.path == "-", out_b = b.output && b.path == "-";
+    if (out_a || out_b) return out_a && out_b;
+    struct stat sa {}, sb {};
+    const bool ea = stat(a.path.c_str(), &sa) == 0, eb = stat(b.path.c_str(), &sb) == 0;
+    if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino && !is_null_device(sa);
+    if (ea != eb) return false;
+    return normalised(a.path) == normalised(b.path);
+}
+
+}  // namespace
+
+std::string clash(const std::vector<NamedFile>& files) {
+    for (std::size_t i = 0; i < files.size(); ++i)
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            const NamedFile& a = files[i];
+            const NamedFile& b = files[j];
+            if (!(a.output || b.output) || !same_file(a, b)) continue;
+            if (a.output && b.output && a.path == "-") return a.role + " and " + b.role + " both go to standard output (-)";
+            return a.role + " " + a.path + " and " + b.role + " " + b.path + " are the same file: " +
+                   (a.output && b.output ? "one output would replace the other" : "the output would replace what is read");
+        }
     return {};
 }
 

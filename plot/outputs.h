@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plot {
 
@@ -45,5 +46,22 @@ private:
     int fd_ = -1;
     bool committed_ = false;
 };
+
+}  // namespace plot
+
+namespace plot {
+
+// A file the drawing reads or writes, by its role on the command line.
+struct NamedFile {
+    std::string role;  // "the input", "--csv" ...
+    std::string path;  // "-": standard output
+    bool output = false;
+};
+
+// Whether an output would replace an input or another output: the same
+// file by device and inode where it exists, by its normalised path where
+// it does not yet.  Two outputs to standard output are refused too;
+// /dev/null may take any number of them.  Empty, or what clashes.
+std::string clash(const std::vector<NamedFile>& files);
 
 }  // namespace plot

@@ -1,179 +1,29 @@
-// Reading the plot file and the results file.
-//
-// Both files are written record by record with fields of twelve characters
-// behind two blanks (2X,E12.6), and the numbers are read back with the
-// program's own Ew.d input editing.  Unlike a data-file read, the layout is
-// checked strictly: every field must be there and hold a number, because a
-// blank or missing field that input editing would take as 0.0 means a file
-// that was cut or altered, and a curve drawn through invented zeros would
-// mislead.
+// Reading the plot file and the results file, line by line.
 #include "plot/recorded.h"
 
 #include <algorithm>
 #include <cstddef>
-#include <optional>
-#include <string>
-#include <type_traits>
 
 #include "layouts/layouts.h"
-#include "textio/scan.h"
 
 namespace plot {
 namespace {
 
-struct Line {
-    std::string_view text;  // without its line end
-    long number;            // 1-based
-};
-
-// The lines of a file; a line end is CR LF, LF or CR.  A last line without
-// a line end was cut off while it was being written: it is left out.
-struct Lines {
-    std::vector<Line> lines;
-    bool last_cut = false;
-};
-
-Lines split_lines(std::string_view text) {
-    Lines out;
-    std::size_t pos = 0;
-    long number = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", pos);
-        ++number;
-        if (end == std::string_view::npos) {
-            out.last_cut = text.find_first_not_of(" \t", pos) != std::string_view::npos;
-            break;
-        }
-        out.lines.push_back({text.substr(pos, end - pos), number});
-        pos = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-    }
-    return out;
-}
-
-std::string_view trim(std::string_view s) {
-    const std::size_t b = s.find_first_not_of(" \t");
-    if (b == std::string_view::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-// A piece of a line as a message shows it: in quotes, long ones cut.
-std::string quoted(std::string_view s) {
-    constexpr std::size_t kShown = 60;
-    std::string q = "\"";
-    q += s.substr(0, kShown);
-    if (s.size() > kShown) q += "...";
-    return q + "\"";
-}
-
-// Where a message points: "NAME:LINE: ".
-class Reporter {
-public:
-    explicit Reporter(std::string_view name) : name_(name) {}
-    std::string at(const Line& l, const std::string& what) const {
-        return std::string(name_) + ":" + std::to_string(l.number) + ": " + what;
-    }
-    std::string whole(const std::string& what) const { return std::string(name_) + ": " + what; }
-
-private:
-    std::string_view name_;
-};
-
-// One field of a record: two blanks, then twelve characters (Ew.d) or
-// three (Iw), as the writer's formats lay them out.
-using layouts::kGap;
-using layouts::kIntWidth;
-using layouts::kRealDigits;
-using layouts::kRealField;
-using layouts::kRealWidth;
-
-const char* scan_error_text(textio::ScanError e) {
-    switch (e) {
-    case textio::ScanError::real_range: return "number out of range";
-    case textio::ScanError::integer_range: return "integer out of range";
-    case textio::ScanError::bad_integer: return "invalid integer";
-    default: return "invalid real number";
-    }
-}
-
-// Reads the fields of one line at pos; the first failure is kept as the
-// message of the whole line.
-class FieldReader {
-public:
-    FieldReader(const Line& line, const Reporter& rep) : line_(line), rep_(rep) {}
-    FieldReader(Line&&, const Reporter&) = delete;  // it keeps a reference to the line
-
-    double real() { return field<double>(kRealWidth); }
-    int32_t integer() { return field<int32_t>(kIntWidth); }
-    bool at_end() const { return pos_ == line_.text.size(); }
-
-    // n blanks that stand between fields.
-    void blanks(std::size_t n) {
-        if (!error_.empty()) return;
-        if (line_.text.size() < pos_ + n || !trim(line_.text.substr(pos_, n)).empty()) {
-            error_ = rep_.at(line_, "expected blanks at column " + std::to_string(pos_ + 1) + ": " +
-                                        quoted(line_.text));
-            return;
-        }
-        pos_ += n;
-    }
-    const std::string& error() const { return error_; }
-
-private:
-    template <class T>
-    T field(int width) {
-        if (!error_.empty()) return T{};
-        const std::string_view t = line_.text;
-        const std::size_t w = static_cast<std::size_t>(width);
-        if (t.size() < pos_ + kGap + w || trim(t.substr(pos_, kGap)).size() != 0) {
-            error_ = rep_.at(line_, "expected a field of " + std::to_string(width) +
-                                        " characters behind two blanks at column " +
-                                        std::to_string(pos_ + 1) + ": " + quoted(t));
-            return T{};
-        }
-        pos_ += kGap;
-        const std::string_view text = t.substr(pos_, w);
-        if (trim(text).empty()) {
-            error_ = rep_.at(line_, "blank field at column " + std::to_string(pos_ + 1) + ": " + quoted(t));
-            return T{};
-        }
-        std::size_t p = pos_;
-        T value{};
-        textio::ScanError e;
-        if constexpr (std::is_same_v<T, double>) {
-            const textio::RealScan r = textio::read_e_field(t, p, width, kRealDigits);
-            value = r.value;
-            e = r.error;
-        } else {
-            const textio::IntScan r = textio::read_i_field(t, p, width);
-            value = r.value;
-            e = r.error;
-        }
-        // A comma would end the field early: the field is then not the number written there.
-        if (e == textio::ScanError::none && p != pos_ + w) e = textio::ScanError::bad_real;
-        if (e != textio::ScanError::none) {
-            error_ = rep_.at(line_, std::string(scan_error_text(e)) + " " + quoted(trim(text)));
-            return T{};
-        }
-        pos_ += w;
-        return value;
-    }
-
-    const Line& line_;
-    const Reporter& rep_;
-    std::size_t pos_ = 0;
-    std::string error_;
-};
+using fields::FieldReader;
+using fields::kGap;
+using fields::kRealField;
+using fields::Line;
+using fields::quoted;
+using fields::trim;
 
 // ---------------------------------------------------------------- plot file
 
 constexpr std::string_view kLegendFirst = layouts::literal(layouts::kPlotLegend);
-
-// A plot row: the frequency, two blanks, then per chosen unknown a group of
-// three amplitudes and the unknown's number.
 using layouts::kRowGroup;
 using layouts::kRowHead;
 constexpr std::size_t kMaxGroups = layouts::kPlottedMax;
 
+// The groups of a plot row (blanks after its last field left out), or 0.
 std::size_t groups_of(std::string_view row) {
     const std::size_t n = row.size();
     if (n <= kRowHead || (n - kRowHead) % kRowGroup != 0) return 0;
@@ -181,68 +31,9 @@ std::size_t groups_of(std::string_view row) {
     return g <= kMaxGroups ? g : 0;
 }
 
-bool is_legend(std::string_view line) { return trim(line) == kLegendFirst; }
+std::string_view without_trailing_blanks(std::string_view t) { return t.substr(0, t.find_last_not_of(' ') + 1); }
 
-SweepRead read_plot_file(const Reporter& rep, const std::vector<Line>& lines) {
-    SweepRead out;
-    Sweep& s = out.sweep;
-    s.kind = Sweep::Kind::plot_file;
-    bool legend = false;
-    std::size_t groups = 0;
-    for (const Line& l : lines) {
-        if (is_legend(l.text)) {
-            legend = true;
-            break;
-        }
-        // Blanks after the last field are not part of the record.
-        const std::string_view row = l.text.substr(0, l.text.find_last_not_of(' ') + 1);
-        const Line trimmed{row, l.number};
-        const std::size_t g = groups_of(row);
-        if (g == 0 || (groups != 0 && g != groups)) {
-            out.error = rep.at(l, groups ? "expected a plot row of " + std::to_string(groups) +
-                                               " unknowns like the rows before it: " + quoted(l.text)
-                                         : "not a plot row: " + quoted(l.text));
-            return out;
-        }
-        FieldReader f(trimmed, rep);
-        const double lambda = f.real();
-        f.blanks(kGap);
-        struct {
-            double amp, ac, as;
-            int32_t unknown;
-        } group[kMaxGroups] = {};
-        for (std::size_t k = 0; k < g; ++k) {
-            group[k].amp = f.real();
-            group[k].ac = f.real();
-            group[k].as = f.real();
-            group[k].unknown = f.integer();
-        }
-        if (!f.error().empty()) {
-            out.error = f.error();
-            return out;
-        }
-        if (groups == 0) {
-            groups = g;
-            for (std::size_t k = 0; k < g; ++k) s.curves.push_back({group[k].unknown, {}, {}, {}});
-        }
-        for (std::size_t k = 0; k < g; ++k) {
-            Curve& c = s.curves[k];
-            if (group[k].unknown != c.unknown) {
-                out.error = rep.at(l, "unknown " + std::to_string(group[k].unknown) +
-                                          " where the rows before hold unknown " + std::to_string(c.unknown));
-                return out;
-            }
-            c.amp.push_back(group[k].amp);
-            c.ac.push_back(group[k].ac);
-            c.as.push_back(group[k].as);
-        }
-        s.lambda.push_back(lambda);
-    }
-    if (!legend)
-        s.warnings.push_back(rep.whole("no legend at the end: the run stopped inside the sweep; " +
-                                       std::to_string(s.lambda.size()) + " steps read"));
-    return out;
-}
+bool is_legend(std::string_view line) { return trim(line) == kLegendFirst; }
 
 // -------------------------------------------------------------- results file
 
@@ -254,6 +45,8 @@ constexpr std::string_view kListHeadings[] = {layouts::literal(layouts::kAmplitu
                                               layouts::literal(layouts::kSinCaption)};
 constexpr std::size_t kPerLine = layouts::kValuesPerLine;
 constexpr char kRule = layouts::literal(layouts::kSeparator)[0];  // the separator's character
+
+bool is_step_heading(std::string_view t) { return trim(t).substr(0, kStep.size()) == kStep; }
 
 // A line of a value list: one to five whole fields of two blanks and a
 // number.  Whether the numbers read is left to the field reader.
@@ -267,156 +60,268 @@ bool is_value_line(std::string_view t) {
     return true;
 }
 
-class ResultsReader {
-public:
-    ResultsReader(const Reporter& rep, const std::vector<Line>& lines) : rep_(rep), lines_(lines) {}
+// The program writes printable text only (and one letter of ISO 8859-2):
+// a control character means a file of another kind.
+bool is_text(std::string_view t) {
+    return std::none_of(t.begin(), t.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && c != '\t') || u == 0x7f;
+    });
+}
 
-    SweepRead read();
+constexpr const char* kNeither =
+    "neither a plot file (its legend \"1 KOLUMNA - ...\") nor a results file "
+    "(its \"WYNIKI OBLICZEN LAMBDA=\" records)";
 
-private:
-    // Reads n values written by one statement of (5(2X,E12.6)) from line i on.
-    bool value_list(std::size_t& i, std::size_t n, std::vector<double>& into);
-    bool step(std::size_t& i, double lambda);
-    bool fail(const std::string& message) {
-        out_.error = message;
+}  // namespace
+
+RecordReader::RecordReader(std::string name, RecordSink& sink, bool heads_only)
+    : name_(std::move(name)), sink_(sink), heads_only_(heads_only) {}
+
+bool RecordReader::fail(std::string message) {
+    error_ = std::move(message);
+    state_ = State::over;
+    return false;
+}
+
+bool RecordReader::sink_said(const Line& l, const std::string& what) {
+    return what.empty() || fail(rep_.at(l, what));
+}
+
+bool RecordReader::feed(std::string_view bytes) {
+    for (std::size_t pos = 0; pos < bytes.size() && state_ != State::over;) {
+        if (after_cr_ && bytes[pos] == '\n') ++pos;  // the LF of a CR LF
+        after_cr_ = false;
+        const std::size_t end = bytes.find_first_of("\r\n", pos);
+        const std::size_t stop = end == std::string_view::npos ? bytes.size() : end;
+        if (pending_.size() + (stop - pos) > kMaxLine)
+            return fail(rep_.at({{}, number_ + 1}, "a line longer than any record (over " + std::to_string(kMaxLine) +
+                                                       " characters): not a file the program writes"));
+        pending_.append(bytes.substr(pos, stop - pos));
+        if (end == std::string_view::npos) break;
+        after_cr_ = bytes[end] == '\r';
+        pos = end + 1;
+        ++number_;
+        if (!line(pending_)) return false;
+        pending_.clear();
+    }
+    return state_ != State::over;
+}
+
+void RecordReader::finish() {
+    const bool cut = state_ != State::over && !trim(pending_).empty();
+    pending_.clear();
+    if (state_ == State::over && !error_.empty()) return;
+    switch (state_) {
+    case State::start:
+    case State::head:
+        if (!ended_) {
+            fail(rep_.whole(kNeither));
+            return;
+        }
+        break;
+    case State::frequencies:
+        if (!begin_sweep({{}, number_})) return;
+        break;
+    default: break;
+    }
+    if (!ended_ && kind_ == Kind::plot_file)
+        warnings_.push_back(rep_.whole("no legend at the end: the run stopped inside the sweep; " +
+                                       std::to_string(steps_) + " steps read"));
+    if (!ended_ && kind_ == Kind::results_file && !heads_only_)
+        warnings_.push_back(rep_.whole("the run stopped inside the sweep (no \"KONIEC OBLICZEN\"); " +
+                                       std::to_string(steps_) + " whole steps read"));
+    if (cut)
+        warnings_.insert(warnings_.begin(), rep_.whole("the last line has no line end: it was cut off and is left out"));
+    state_ = State::over;
+}
+
+bool RecordReader::line(std::string_view text) {
+    const Line l{text, number_};
+    if (!is_text(text)) return fail(rep_.at(l, "a control character: not a file the program writes"));
+    if (state_ == State::start) {
+        if (is_legend(text) || groups_of(without_trailing_blanks(text)) != 0) {
+            kind_ = Kind::plot_file;
+            state_ = State::plot_rows;
+        } else {
+            state_ = State::head;
+        }
+    }
+    if (state_ == State::plot_rows) return plot_row(l);
+    return results_line(l);
+}
+
+// A plot row: the frequency, then per chosen unknown a group of three
+// amplitudes and the unknown's number.
+bool RecordReader::plot_row(const Line& l) {
+    if (is_legend(l.text)) {
+        ended_ = true;
+        state_ = State::over;
         return false;
     }
+    // Blanks after the last field are not part of the record.
+    const Line row{without_trailing_blanks(l.text), l.number};
+    const std::size_t g = groups_of(row.text);
+    if (g == 0 || (groups_ != 0 && g != groups_))
+        return fail(rep_.at(l, groups_ ? "expected a plot row of " + std::to_string(groups_) +
+                                             " unknowns like the rows before it: " + quoted(l.text)
+                                       : "not a plot row: " + quoted(l.text)));
+    FieldReader f(row, rep_);
+    const double lambda = f.real();
+    f.blanks(kGap);
+    double amp[kMaxGroups] = {}, ac[kMaxGroups] = {}, as[kMaxGroups] = {};
+    int32_t unknown[kMaxGroups] = {};
+    for (std::size_t k = 0; k < g; ++k) {
+        amp[k] = f.real();
+        ac[k] = f.real();
+        as[k] = f.real();
+        unknown[k] = f.integer();
+    }
+    if (!f.error().empty()) return fail(f.error());
+    if (groups_ == 0) {
+        groups_ = g;
+        unknowns_.assign(unknown, unknown + g);
+        if (!sink_said(l, sink_.begin(Kind::plot_file, unknowns_, {}))) return false;
+    }
+    for (std::size_t k = 0; k < g; ++k)
+        if (unknown[k] != unknowns_[k])
+            return fail(rep_.at(l, "unknown " + std::to_string(unknown[k]) + " where the rows before hold unknown " +
+                                       std::to_string(unknowns_[k])));
+    ++steps_;
+    return sink_said(l, sink_.step(lambda, amp, ac, as));
+}
 
-    const Reporter& rep_;
-    const std::vector<Line>& lines_;
-    SweepRead out_;
-    std::size_t lk_ = 0;
-};
-
-bool ResultsReader::value_list(std::size_t& i, std::size_t n, std::vector<double>& into) {
-    for (std::size_t done = 0; done < n;) {
-        if (i >= lines_.size()) return false;
-        const Line& l = lines_[i];
-        const std::size_t on_line = std::min(kPerLine, n - done);
-        if (l.text.size() != on_line * kRealField)
-            return fail(rep_.at(l, "expected a line of " + std::to_string(on_line) + " values: " + quoted(l.text)));
+bool RecordReader::results_line(const Line& l) {
+    const std::string_view t = trim(l.text);
+    switch (state_) {
+    case State::head:
+        if (t == kFrequencies) state_ = State::frequencies;
+        else if (is_step_heading(t))
+            return fail(rep_.whole("no natural frequencies (\"CZESTOSCI DRGAN WLASNYCH\") before the sweep"));
+        return true;
+    case State::frequencies: {
+        // One value per storey, five to a line, up to the first mode-shape heading.
+        if (!is_value_line(l.text)) return begin_sweep(l) && results_line(l);
         FieldReader f(l, rep_);
-        for (std::size_t k = 0; k < on_line; ++k) into.push_back(f.real());
-        if (!f.error().empty()) return fail(f.error());
-        done += on_line;
-        ++i;
+        for (std::size_t k = 0; k < l.text.size() / kRealField; ++k) omega_.push_back(f.real());
+        return f.error().empty() || fail(f.error());
     }
-    return true;
-}
-
-// Reads the three value lists of one step after its header; false when the
-// step is not whole (the error is set only when it is malformed).
-bool ResultsReader::step(std::size_t& i, double lambda) {
-    std::vector<double> lists[3];
-    for (int k = 0; k < 3; ++k) {
-        if (i >= lines_.size() || trim(lines_[i].text) != kListHeadings[k]) return false;
-        ++i;
-        if (!value_list(i, lk_, lists[k])) return false;
-    }
-    Sweep& s = out_.sweep;
-    s.lambda.push_back(lambda);
-    for (std::size_t u = 0; u < lk_; ++u) {
-        s.curves[u].amp.push_back(lists[0][u]);
-        s.curves[u].ac.push_back(lists[1][u]);
-        s.curves[u].as.push_back(lists[2][u]);
-    }
-    return true;
-}
-
-SweepRead ResultsReader::read() {
-    Sweep& s = out_.sweep;
-    s.kind = Sweep::Kind::results_file;
-    std::size_t i = 0;
-    while (i < lines_.size() && trim(lines_[i].text) != kFrequencies) ++i;
-    if (i == lines_.size()) {
-        out_.error = rep_.whole("no natural frequencies (\"CZESTOSCI DRGAN WLASNYCH\") before the sweep");
-        return out_;
-    }
-    // The frequency list: one value per storey, five to a line, up to the
-    // first mode-shape heading.
-    for (++i; i < lines_.size() && is_value_line(lines_[i].text); ++i) {
-        FieldReader f(lines_[i], rep_);
-        for (std::size_t k = 0; k < lines_[i].text.size() / kRealField; ++k) s.omega.push_back(f.real());
-        if (!f.error().empty()) {
-            out_.error = f.error();
-            return out_;
-        }
-    }
-    lk_ = s.omega.size();
-    if (lk_ == 0) {
-        out_.error = rep_.whole("no values after \"CZESTOSCI DRGAN WLASNYCH\"");
-        return out_;
-    }
-    for (std::size_t u = 0; u < lk_; ++u) s.curves.push_back({static_cast<int32_t>(u + 1), {}, {}, {}});
-
-    bool closed = false;
-    while (i < lines_.size()) {
-        const Line& header = lines_[i++];
-        const std::string_view t = trim(header.text);
+    case State::between:
         if (t == kClosing) {
-            closed = true;
-            break;
+            ended_ = true;
+            state_ = State::over;
+            return false;
         }
-        if (t.substr(0, kStep.size()) != kStep) {
-            // Within the sweep only the separators stand between the steps.
-            if (!s.lambda.empty() && !t.empty() && t.find_first_not_of(kRule) != std::string_view::npos) {
-                out_.error = rep_.at(header, "expected a step of the sweep: " + quoted(header.text));
-                return out_;
-            }
-            continue;
+        if (is_step_heading(t)) return step_heading(l);
+        // Within the sweep only the separators stand between the steps.
+        if (steps_ > 0 && !t.empty() && t.find_first_not_of(kRule) != std::string_view::npos)
+            return fail(rep_.at(l, "expected a step of the sweep: " + quoted(l.text)));
+        return true;
+    case State::caption:
+        if (t == kListHeadings[list_]) {
+            lists_[list_].clear();
+            state_ = State::list;
+        } else {
+            state_ = State::broken;  // the run stopped inside the step
         }
-        // The header's field stands straight after the text, without the
-        // two blanks of a list field.
-        const std::string field = "  " + std::string(header.text.substr(header.text.find(kStep) + kStep.size()));
-        const Line field_line{field, header.number};
-        FieldReader f(field_line, rep_);
-        const double lambda = f.real();
-        if (!f.error().empty() || !f.at_end()) {
-            out_.error = f.error().empty() ? rep_.at(header, "expected one value after \"LAMBDA=\"") : f.error();
-            return out_;
-        }
-        if (!step(i, lambda)) {
-            if (!out_.error.empty()) return out_;
-            // The step is not whole: the run stopped inside it.  No step may follow.
-            for (std::size_t j = i; j < lines_.size(); ++j)
-                if (trim(lines_[j].text).substr(0, kStep.size()) == kStep) {
-                    out_.error = rep_.at(header, "the step at " + quoted(t) + " is not whole, yet more steps follow");
-                    return out_;
-                }
-            break;
-        }
+        return true;
+    case State::list: return list_line(l);
+    case State::broken:
+        // A step that is not whole is the end of a run: no step may follow.
+        if (is_step_heading(t))
+            return fail(rep_.at({{}, heading_line_}, "the step at " + quoted(heading_text_) +
+                                                         " is not whole, yet more steps follow"));
+        return true;
+    default: return false;
     }
-    if (!closed)
-        s.warnings.push_back(rep_.whole("the run stopped inside the sweep (no \"KONIEC OBLICZEN\"); " +
-                                        std::to_string(s.lambda.size()) + " whole steps read"));
-    return out_;
 }
+
+bool RecordReader::begin_sweep(const Line& l) {
+    if (omega_.empty()) return fail(rep_.whole("no values after \"CZESTOSCI DRGAN WLASNYCH\""));
+    kind_ = Kind::results_file;
+    for (std::size_t u = 0; u < omega_.size(); ++u) unknowns_.push_back(static_cast<int32_t>(u + 1));
+    state_ = State::between;
+    if (!sink_said(l, sink_.begin(Kind::results_file, unknowns_, omega_))) return false;
+    if (heads_only_) {
+        state_ = State::over;
+        return false;
+    }
+    return true;
+}
+
+bool RecordReader::step_heading(const Line& l) {
+    // The heading's field stands straight after the text, without the two
+    // blanks of a list field.
+    const std::string field = "  " + std::string(l.text.substr(l.text.find(kStep) + kStep.size()));
+    const Line field_line{field, l.number};
+    FieldReader f(field_line, rep_);
+    lambda_ = f.real();
+    if (!f.error().empty() || !f.at_end())
+        return fail(f.error().empty() ? rep_.at(l, "expected one value after \"LAMBDA=\"") : f.error());
+    heading_line_ = l.number;
+    heading_text_ = trim(l.text);
+    list_ = 0;
+    state_ = State::caption;
+    return true;
+}
+
+// A line of the list being read: as many values as are still due, five at most.
+bool RecordReader::list_line(const Line& l) {
+    std::vector<double>& into = lists_[list_];
+    const std::size_t on_line = std::min(kPerLine, unknowns_.size() - into.size());
+    if (l.text.size() != on_line * kRealField)
+        return fail(rep_.at(l, "expected a line of " + std::to_string(on_line) + " values: " + quoted(l.text)));
+    FieldReader f(l, rep_);
+    for (std::size_t k = 0; k < on_line; ++k) into.push_back(f.real());
+    if (!f.error().empty()) return fail(f.error());
+    if (into.size() < unknowns_.size()) return true;
+    if (++list_ < 3) {
+        state_ = State::caption;
+        return true;
+    }
+    state_ = State::between;
+    ++steps_;
+    return sink_said(l, sink_.step(lambda_, lists_[0].data(), lists_[1].data(), lists_[2].data()));
+}
+
+// ---------------------------------------------------------- a whole sweep
+
+namespace {
+
+class Collect : public RecordSink {
+public:
+    explicit Collect(Sweep& s) : s_(s) {}
+    std::string begin(Kind kind, const std::vector<int32_t>& unknowns, const std::vector<double>& omega) override {
+        s_.kind = kind;
+        s_.omega = omega;
+        for (const int32_t u : unknowns) s_.curves.push_back({u, {}, {}, {}});
+        return {};
+    }
+    std::string step(double lambda, const double* amp, const double* ac, const double* as) override {
+        s_.lambda.push_back(lambda);
+        for (std::size_t k = 0; k < s_.curves.size(); ++k) {
+            s_.curves[k].amp.push_back(amp[k]);
+            s_.curves[k].ac.push_back(ac[k]);
+            s_.curves[k].as.push_back(as[k]);
+        }
+        return {};
+    }
+
+private:
+    Sweep& s_;
+};
 
 }  // namespace
 
 SweepRead read_sweep(std::string_view name, std::string_view text) {
-    const Reporter rep(name);
-    const Lines split = split_lines(text);
-    const std::vector<Line>& lines = split.lines;
-
-    const auto has = [&](auto pred) { return std::any_of(lines.begin(), lines.end(), pred); };
-    const bool results = has([](const Line& l) { return trim(l.text).substr(0, kStep.size()) == kStep; }) ||
-                         has([](const Line& l) { return trim(l.text) == kFrequencies; });
-    const bool plot_rows = !lines.empty() && groups_of(lines.front().text.substr(
-                                                 0, lines.front().text.find_last_not_of(' ') + 1)) != 0;
     SweepRead out;
-    if (results) {
-        out = ResultsReader(rep, lines).read();
-    } else if (has([](const Line& l) { return is_legend(l.text); }) || plot_rows) {
-        out = read_plot_file(rep, lines);
-    } else {
-        out.error = rep.whole("neither a plot file (its legend \"1 KOLUMNA - ...\") nor a results file "
-                              "(its \"WYNIKI OBLICZEN LAMBDA=\" records)");
-        return out;
-    }
-    if (split.last_cut && out.error.empty())
-        out.sweep.warnings.insert(out.sweep.warnings.begin(),
-                                  rep.whole("the last line has no line end: it was cut off and is left out"));
+    Collect sink(out.sweep);
+    RecordReader reader(std::string(name), sink);
+    reader.feed(text);
+    reader.finish();
+    out.error = reader.error();
+    if (reader.kind()) out.sweep.kind = *reader.kind();
+    out.sweep.warnings = reader.warnings();
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "plot/script.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace plot {
@@ -70,33 +71,43 @@ std::size_t index_of_max(const std::vector<double>& v) {
     return static_cast<std::size_t>(std::max_element(v.begin(), v.end()) - v.begin());
 }
 
-// The inline data: the frequency, then amplitude and unwrapped phase of
-// every curve.
-std::string datablock(const Curves& c) {
-    std::vector<std::vector<double>> phases;
-    for (const Series& s : c.series) phases.push_back(unwrap_degrees(s.phase));
-    std::string out = "$curves << EOD\n";
-    for (std::size_t i = 0; i < c.x.size(); ++i) {
-        out += shortest(c.x[i]);
-        for (std::size_t k = 0; k < c.series.size(); ++k) {
-            out += ' ';
-            out += shortest(c.series[k].amplitude[i]);
-            out += ' ';
-            out += shortest(phases[k][i]);
-        }
+// The inline data of one panel of one curve: its points, one to a line.
+std::string datablock(const std::string& name, const Trace& t) {
+    std::string out = "$" + name + " << EOD\n";
+    for (std::size_t i = 0; i < t.x.size(); ++i) {
+        out += shortest(t.x[i]);
+        out += ' ';
+        out += shortest(t.y[i]);
         out += '\n';
     }
     return out + "EOD\n";
+}
+
+std::string block_name(bool amplitude, std::size_t k) { return (amplitude ? "amplitude" : "phase") + std::to_string(k + 1); }
+
+// The frequency axis: the sweep's range; a sweep of one step is drawn as a
+// point in the middle of a range around it.
+struct Range {
+    double lo, hi;
+};
+Range x_range(const Curves& c) {
+    double lo = std::min(c.from, c.to), hi = std::max(c.from, c.to);
+    if (!(hi > lo)) {
+        const double half = std::max(std::fabs(lo) * 0.05, 0.5);
+        lo -= half;
+        hi += half;
+    }
+    return {lo, hi};
 }
 
 // Dashed vertical lines at the natural frequencies within the range; the
 // labels only above the amplitude panel, clear of the curves.
 std::string natural_lines(const Curves& c, bool labelled) {
     std::string out;
-    const double lo = c.x.front(), hi = c.x.back();
+    const Range r = x_range(c);
     for (std::size_t i = 0; i < c.natural.size(); ++i) {
         const double w = c.natural[i];
-        if (w < std::min(lo, hi) || w > std::max(lo, hi)) continue;
+        if (w < r.lo || w > r.hi) continue;
         const std::string at = shortest(w);
         out += "set arrow from " + at + ", graph 0 to " + at +
                ", graph 1 nohead dashtype 2 linewidth 1.2 linecolor rgb '#404040' back\n";
@@ -117,23 +128,24 @@ constexpr const char* kLift[] = {"0.6", "1.7", "-0.5"};
 std::string maximum_labels(const Curves& c, const Texts& t) {
     std::vector<std::size_t> peak(c.series.size()), order(c.series.size());
     for (std::size_t k = 0; k < c.series.size(); ++k) {
-        peak[k] = index_of_max(c.series[k].amplitude);
+        peak[k] = index_of_max(c.series[k].amplitude.y);
         order[k] = k;
     }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return c.series[a].amplitude[peak[a]] > c.series[b].amplitude[peak[b]];
+        return c.series[a].amplitude.y[peak[a]] > c.series[b].amplitude.y[peak[b]];
     });
     std::string out;
     for (std::size_t rank = 0; rank < order.size(); ++rank) {
         const std::size_t k = order[rank], i = peak[k];
-        const double top = c.series[k].amplitude[i];
+        const Trace& amplitude = c.series[k].amplitude;
+        const double top = amplitude.y[i];
         if (!(top > 0.0)) continue;
         const char* colour = kColours[k % std::size(kColours)];
         const std::string text = rank < kMaxTexts ? "max " + number(top) + " " + t.at + " " +
-                                                        (c.hz ? "f = " : "λ = ") + number(c.x[i]) +
+                                                        (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
                                                         (c.hz ? " Hz" : " rad/s")
                                                   : std::string();
-        out += "set label " + quote(text) + " at " + shortest(c.x[i]) + ", " + shortest(top) +
+        out += "set label " + quote(text) + " at " + shortest(amplitude.x[i]) + ", " + shortest(top) +
                " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour + "' offset character 1," +
                kLift[rank % std::size(kLift)] + " textcolor rgb '" + colour + "' noenhanced front\n";
     }
@@ -144,7 +156,7 @@ std::string maximum_labels(const Curves& c, const Texts& t) {
 double phase_span(const Curves& c) {
     double lo = 0.0, hi = 0.0;
     for (const Series& s : c.series) {
-        const std::vector<double> p = unwrap_degrees(s.phase);
+        const std::vector<double>& p = s.phase.y;
         const auto [a, b] = std::minmax_element(p.begin(), p.end());
         lo = std::min(lo, *a);
         hi = std::max(hi, *b);
@@ -156,9 +168,10 @@ double phase_span(const Curves& c) {
 std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
     std::string out = "plot ";
     for (std::size_t k = 0; k < c.series.size(); ++k) {
-        const std::size_t column = 2 + 2 * k + (amplitude ? 0 : 1);
-        out += std::string(k ? ", \\\n     " : "") + "$curves using 1:" + std::to_string(column) +
-               " with lines linewidth 2 linecolor rgb '" + kColours[k % std::size(kColours)] + "' ";
+        // A sweep of one step has no line to draw: its point is shown.
+        out += std::string(k ? ", \\\n     " : "") + "$" + block_name(amplitude, k) + " using 1:2 with " +
+               (c.steps > 1 ? "lines" : "linespoints pointtype 7") + " linewidth 2 linecolor rgb '" +
+               kColours[k % std::size(kColours)] + "' ";
         out += amplitude ? "title " + quote(std::string(t.unknown) + " " + std::to_string(c.series[k].unknown))
                          : std::string("notitle");
     }
@@ -186,11 +199,13 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set encoding utf8\n";
     s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
     s += "set output " + quote(output) + "\n";
-    s += datablock(c);
+    for (std::size_t k = 0; k < c.series.size(); ++k)
+        s += datablock(block_name(true, k), c.series[k].amplitude) + datablock(block_name(false, k), c.series[k].phase);
     s += "set multiplot title " + quote(title) + " font ',14' noenhanced\n";
     // Both panels share the frequency axis: the same range and the same
     // left and right edges.
-    s += "set xrange [" + shortest(c.x.front()) + ":" + shortest(c.x.back()) + "]\n";
+    const Range r = x_range(c);
+    s += "set xrange [" + shortest(r.lo) + ":" + shortest(r.hi) + "]\n";
     s += "set lmargin at screen 0.11\nset rmargin at screen 0.97\n";
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 

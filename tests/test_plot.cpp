@@ -100,8 +100,8 @@ TEST(PlotRead, BothExamplesAsTheProgramWritesThem) {
         SCOPED_TRACE(c.name);
         const Example& ex = example(c.name);
         const Sweep p = read_ok("r", ex.plot), w = read_ok("w", ex.results);
-        EXPECT_EQ(p.kind, Sweep::Kind::plot_file);
-        EXPECT_EQ(w.kind, Sweep::Kind::results_file);
+        EXPECT_EQ(p.kind, plot::Kind::plot_file);
+        EXPECT_EQ(w.kind, plot::Kind::results_file);
         EXPECT_TRUE(p.warnings.empty() && w.warnings.empty());
 
         ASSERT_EQ(w.omega.size(), c.omega.size());
@@ -277,7 +277,7 @@ TEST(PlotCurves, CsvOfASmallCaseWorkedByHand) {
     const Sweep s = read_ok("p", text);
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.q));
-        const std::string csv = plot::to_csv(plot::make_curves(s, {c.q, c.hz, {}}).curves);
+        const std::string csv = plot::make_curves(s, {c.q, c.hz, {}}).csv;
         std::string header;
         const auto rows = parse_csv(csv, header);
         EXPECT_EQ(header, c.header);
@@ -286,7 +286,7 @@ TEST(PlotCurves, CsvOfASmallCaseWorkedByHand) {
             for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(rows[i][k], c.rows[i][k], 1e-12 * (1 + std::fabs(c.rows[i][k])));
     }
     // The shortest text that reads back: no padding, no "-0".
-    const std::string csv = plot::to_csv(plot::make_curves(s, {plot::Quantity::acceleration, false, {}}).curves);
+    const std::string csv = plot::make_curves(s, {plot::Quantity::acceleration, false, {}}).csv;
     EXPECT_NE(csv.find("\n5,25,0\n"), std::string::npos) << csv;
     EXPECT_NE(csv.find("\n2,20,"), std::string::npos) << csv;
 }

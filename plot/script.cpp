@@ -50,15 +50,28 @@ constexpr const char* kTerminals[] = {
     "set terminal pdfcairo size 10in,7.5in enhanced font 'DejaVu Sans,11' background rgb 'white'",
 };
 
-// A text as a gnuplot string in single quotes, where only the quote itself
-// needs doubling.
-std::string quote(std::string_view s) {
-    std::string q = "'";
-    for (const char c : s) {
-        q += c;
-        if (c == '\'') q += '\'';
+// A text as a gnuplot string.  Only single quotes keep it literal: gnuplot
+// runs a backquoted command inside double quotes.  A line end would end the
+// command: control characters are shown as '?' (the command line refuses
+// them in a title, a file name may hold them).  Inside single quotes
+// gnuplot reads an apostrophe written twice, but not at the start of the
+// text nor two in a row; so a text with apostrophes is joined from
+// single-quoted pieces and the apostrophe's character code.
+std::string quote(std::string_view text) {
+    std::string s(text);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    if (s.find('\'') == std::string::npos) return "'" + s + "'";
+    std::string q = "(";
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t apostrophe = std::min(s.find('\'', pos), s.size());
+        if (apostrophe > pos) q.append(q.size() > 1 ? "." : "").append("'").append(s, pos, apostrophe - pos).append("'");
+        if (apostrophe == s.size()) break;
+        q.append(q.size() > 1 ? "." : "").append("sprintf('%c', 39)");
+        pos = apostrophe + 1;
     }
-    return q + "'";
+    return q + ")";
 }
 
 std::string number(double v) {

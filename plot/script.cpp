@@ -1,5 +1,7 @@
 #include "plot/script.h"
 
+#include "plot/labels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -38,9 +40,15 @@ constexpr Texts kEnglish = {
     "at",
 };
 
-// One colour per curve, repeated when there are more curves.
+// One colour per curve; after every eight curves the colours come again
+// with the next dash pattern, so that no two of the first forty curves
+// (more than a file holds) share both.
 constexpr const char* kColours[] = {"#0060ad", "#dd181f", "#00a000", "#9400d3",
                                     "#e69f00", "#00a0c0", "#606060", "#a05000"};
+constexpr const char* kDashes[] = {"solid", "(8,4)", "(2,3)", "(8,3,2,3)", "(12,4,2,4,2,4)"};
+
+std::string colour_of(std::size_t k) { return kColours[k % std::size(kColours)]; }
+std::string dashes_of(std::size_t k) { return kDashes[k / std::size(kColours) % std::size(kDashes)]; }
 
 // The terminal line of each format: a fixed size, and a font that has the
 // Greek and Polish letters.
@@ -131,14 +139,64 @@ std::string natural_lines(const Curves& c, bool labelled) {
     return out;
 }
 
-// The largest value of every curve as a point.  The value and frequency
-// are written beside the three highest of them: more texts would cover one
-// another (every value is in the CSV).  Neighbouring texts stand at
-// different heights.
-constexpr std::size_t kMaxTexts = 3;
-constexpr const char* kLift[] = {"0.6", "1.7", "-0.5"};
+// The amplitude panel's vertical range, set rather than left to gnuplot so
+// that the texts at the peaks can be placed where they cover nothing.
+struct Axis {
+    double lo = 0.0, hi = 1.0;
+    bool log = false;
+    bool set = false;  // false: gnuplot chooses (a logarithmic axis with nothing above zero)
+    // A value's height in the panel, 0 at the bottom and 1 at the top.
+    double height(double y) const {
+        return log ? (std::log10(y) - std::log10(lo)) / (std::log10(hi) - std::log10(lo)) : (y - lo) / (hi - lo);
+    }
+};
 
-std::string maximum_labels(const Curves& c, const Texts& t) {
+Axis amplitude_axis(const Curves& c, bool log) {
+    double top = 0.0, least = HUGE_VAL;
+    for (const Series& s : c.series)
+        for (const double y : s.amplitude.y) {
+            top = std::max(top, y);
+            if (y > 0.0) least = std::min(least, y);
+        }
+    Axis a;
+    a.log = log;
+    if (!log) {
+        // Room above the highest peak for its text.
+        a.hi = top > 0.0 ? top * 1.15 : 1.0;
+        a.set = std::isfinite(a.hi);
+    } else if (top > 0.0) {
+        a.lo = std::pow(10.0, std::floor(std::log10(least)));
+        a.hi = std::pow(10.0, std::ceil(std::log10(top) + 0.3));
+        a.set = a.lo > 0.0 && std::isfinite(a.hi) && a.hi > a.lo;
+    }
+    return a;
+}
+
+// The panel on the page (screen units), and a character of the font there:
+// generous for every format, so that the estimate never falls short.
+constexpr double kPanelLeft = 0.11, kPanelRight = 0.97, kPanelBottom = 0.53;
+constexpr double kCharWidth = 0.0100, kLineHeight = 0.027;
+
+double panel_top(const Curves& c) {
+    // The key above the panel takes a row for about every four curves.
+    const double key_rows = static_cast<double>((c.series.size() + 3) / 4);
+    return 0.89 - 0.025 * (key_rows - 1);
+}
+
+// The length of a UTF-8 text in characters.
+std::size_t characters(const std::string& s) {
+    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char ch) {
+        return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+}
+
+// The largest value of every curve as a point.  The value and frequency
+// are written beside the three highest of them: more texts would crowd the
+// panel (every value is in the CSV).  The texts are placed where they cover
+// neither one another nor the points.
+constexpr std::size_t kMaxTexts = 3;
+
+std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
     std::vector<std::size_t> peak(c.series.size()), order(c.series.size());
     for (std::size_t k = 0; k < c.series.size(); ++k) {
         peak[k] = index_of_max(c.series[k].amplitude.y);
@@ -147,20 +205,40 @@ std::string maximum_labels(const Curves& c, const Texts& t) {
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return c.series[a].amplitude.y[peak[a]] > c.series[b].amplitude.y[peak[b]];
     });
+    const Range r = x_range(c);
+    std::vector<PeakText> texts;
+    std::vector<Mark> marks;
+    std::vector<std::string> words;
+    std::vector<std::size_t> who;  // the curve of each text
     std::string out;
     for (std::size_t rank = 0; rank < order.size(); ++rank) {
         const std::size_t k = order[rank], i = peak[k];
         const Trace& amplitude = c.series[k].amplitude;
         const double top = amplitude.y[i];
         if (!(top > 0.0)) continue;
-        const char* colour = kColours[k % std::size(kColours)];
-        const std::string text = rank < kMaxTexts ? "max " + number(top) + " " + t.at + " " +
-                                                        (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
-                                                        (c.hz ? " Hz" : " rad/s")
-                                                  : std::string();
-        out += "set label " + quote(text) + " at " + shortest(amplitude.x[i]) + ", " + shortest(top) +
-               " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour + "' offset character 1," +
-               kLift[rank % std::size(kLift)] + " textcolor rgb '" + colour + "' noenhanced front\n";
+        const std::string at = shortest(amplitude.x[i]) + ", " + shortest(top);
+        out += "set label '' at " + at + " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour_of(k) + "' front\n";
+        if (!axis.set) continue;
+        marks.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top)});
+        if (rank >= kMaxTexts) continue;
+        words.push_back("max " + number(top) + " " + t.at + " " + (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
+                        (c.hz ? " Hz" : " rad/s"));
+        texts.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top), characters(words.back())});
+        who.push_back(k);
+    }
+    const double char_w = kCharWidth / (kPanelRight - kPanelLeft);
+    const double line_h = kLineHeight / (panel_top(c) - kPanelBottom);
+    const std::vector<Placement> places = place_texts(texts, marks, char_w, line_h);
+    for (std::size_t n = 0; n < places.size(); ++n) {
+        const std::size_t k = who[n];
+        const Placement& p = places[n];
+        const Trace& amplitude = c.series[k].amplitude;
+        out += "set label " + quote(words[n]) + " at ";
+        out += p.beside ? shortest(amplitude.x[peak[k]]) + ", " + shortest(amplitude.y[peak[k]]) + " offset character " +
+                              shortest(p.dx) + "," + shortest(p.dy)
+                        : "graph " + shortest(p.gx) + ", graph " + shortest(p.gy);
+        out += std::string(p.right_aligned ? " right" : " left") + " textcolor rgb '" + colour_of(k) +
+               "' noenhanced front\n";
     }
     return out;
 }
@@ -184,7 +262,7 @@ std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
         // A sweep of one step has no line to draw: its point is shown.
         out += std::string(k ? ", \\\n     " : "") + "$" + block_name(amplitude, k) + " using 1:2 with " +
                (c.steps > 1 ? "lines" : "linespoints pointtype 7") + " linewidth 2 linecolor rgb '" +
-               kColours[k % std::size(kColours)] + "' ";
+               colour_of(k) + "' dashtype " + dashes_of(k) + " ";
         out += amplitude ? "title " + quote(std::string(t.unknown) + " " + std::to_string(c.series[k].unknown))
                          : std::string("notitle");
     }
@@ -219,27 +297,25 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     // left and right edges.
     const Range r = x_range(c);
     s += "set xrange [" + shortest(r.lo) + ":" + shortest(r.hi) + "]\n";
-    s += "set lmargin at screen 0.11\nset rmargin at screen 0.97\n";
+    s += "set lmargin at screen " + shortest(kPanelLeft) + "\nset rmargin at screen " + shortest(kPanelRight) + "\n";
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 
     s += "# amplitude\n";
-    // The key takes a row for about every four curves.
-    const double key_rows = static_cast<double>((c.series.size() + 3) / 4);
-    s += "set tmargin at screen " + shortest(0.89 - 0.025 * (key_rows - 1)) + "\nset bmargin at screen 0.53\n";
+    s += "set tmargin at screen " + shortest(panel_top(c)) + "\nset bmargin at screen " + shortest(kPanelBottom) + "\n";
     s += "set format x ''\nunset xlabel\n";
     s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
-    s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\nset yrange [0:*]\n";
-    // Room above the highest peak for its label.
-    s += "set offsets 0, 0, graph 0.1, 0\n";
+    const Axis axis = amplitude_axis(c, style.log);
+    s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\n";
+    s += axis.set ? "set yrange [" + shortest(axis.lo) + ":" + shortest(axis.hi) + "]\n"
+                  : std::string(style.log ? "" : "set yrange [0:*]\n");
     // The key stands under the title, where no curve can run.
     s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
     s += natural_lines(c, true);
-    s += maximum_labels(c, t);
+    s += maximum_labels(c, t, axis);
     s += plot_command(c, t, true);
 
     s += "# phase\n";
     s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";
-    s += "set offsets 0, 0, 0, 0\n";
     s += "set tmargin at screen 0.49\nset bmargin at screen 0.11\n";
     s += "set format x '%g'\n";
     s += "set xlabel " + quote(c.hz ? t.x_hz : t.x_rad) + "\n";

@@ -1,6 +1,8 @@
 #include "plot/gnuplot.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,9 +47,10 @@ std::string first_error(int fd) {
 
 std::string failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// The script goes over in pieces, so that an interrupt is seen between
-// them even while gnuplot is slow to read.
-constexpr std::size_t kPiece = 1 << 16;
+// The script goes over in pieces no larger than a pipe takes at once when
+// it shows room for writing: a write then never blocks, and an interrupt
+// is seen while gnuplot is slow to read (or reads nothing at all).
+constexpr std::size_t kPiece = PIPE_BUF;
 
 }  // namespace
 
@@ -121,6 +124,10 @@ std::string GnuplotProcess::start() {
 bool GnuplotProcess::feed(std::string_view text) {
     while (fed_ && !text.empty()) {
         if (interrupted()) return fed_ = false;
+        pollfd room{input_, POLLOUT, 0};
+        const int ready = poll(&room, 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return fed_ = false;
         const std::size_t n = std::min(text.size(), kPiece);
         fed_ = textio::write_fd(input_, text.data(), n);
         text.remove_prefix(n);

@@ -92,8 +92,10 @@ bool RecordReader::feed(std::string_view bytes) {
     for (std::size_t pos = 0; pos < bytes.size() && state_ != State::over;) {
         if (after_cr_ && bytes[pos] == '\n') ++pos;  // the LF of a CR LF
         after_cr_ = false;
-        const std::size_t end = bytes.find_first_of("\r\n", pos);
-        const std::size_t stop = end == std::string_view::npos ? bytes.size() : end;
+        // A plain scan: find_first_of would look each byte up in the set.
+        std::size_t stop = pos;
+        while (stop < bytes.size() && bytes[stop] != '\n' && bytes[stop] != '\r') ++stop;
+        const std::size_t end = stop == bytes.size() ? std::string_view::npos : stop;
         if (pending_.size() + (stop - pos) > kMaxLine)
             return fail(rep_.at({{}, number_ + 1}, "a line longer than any record (over " + std::to_string(kMaxLine) +
                                                        " characters): not a file the program writes"));

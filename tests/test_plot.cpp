@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -596,3 +597,76 @@ TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
 }
 
 }  // namespace
+
+namespace {
+
+// The texts of an SVG that start with prefix, as boxes in pixels: from
+// their anchor, as wide as their characters at a narrow estimate of the
+// 12-pixel font (so that only a real overlap counts), a line high.
+struct TextBox {
+    double left, right, top, bottom;
+    std::string text;
+};
+std::vector<TextBox> text_boxes(const std::string& svg, const std::string& prefix) {
+    std::vector<TextBox> out;
+    const std::string g = "<g transform=\"translate(";
+    for (std::size_t p = svg.find(g); p != std::string::npos; p = svg.find(g, p + 1)) {
+        std::size_t i = p + g.size();
+        const double x = number_at(svg, i);
+        ++i;
+        const double y = number_at(svg, i);
+        const std::size_t tag_end = svg.find('>', i);
+        const std::size_t t = svg.find("<text>", tag_end) + 6;
+        if (svg.compare(t, prefix.size(), prefix) != 0) continue;
+        const std::string text = svg.substr(t, svg.find("</text>", t) - t);
+        const double w = 6.0 * static_cast<double>(text.size());
+        const bool end = svg.substr(i, tag_end - i).find("text-anchor=\"end\"") != std::string::npos;
+        out.push_back({end ? x - w : x, end ? x : x + w, y - 9.0, y + 2.0, text});
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PlotDrawing, PeakTextsNeverCoverOneAnotherAndNoTwoCurvesLookAlike) {
+    if (!plot::on_path("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+    const Example& r3 = example("rama3");
+    const Example& r10 = example("rama10");
+    const Files files = {{"rama3r", r3.plot}, {"rama3w", r3.results}, {"rama10w", r10.results}};
+    struct Case {
+        int line;
+        std::vector<std::string> args;
+    } cases[] = {
+        {__LINE__, {"rama3r", "--results", "rama3w", "--hz", "--log", "--quantity", "acceleration"}},
+        {__LINE__, {"rama3w", "--log"}},
+        {__LINE__, {"rama10w"}},
+        {__LINE__, {"rama10w", "--quantity", "velocity", "--hz"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", "p.svg"});
+        const e2e::Outcome o = plot_run(args, files);
+        ASSERT_EQ(o.status, 0) << o.err;
+        const std::vector<TextBox> boxes = text_boxes(o.files.at("p.svg"), "max ");
+        EXPECT_GE(boxes.size(), 2u);
+        for (std::size_t a = 0; a < boxes.size(); ++a)
+            for (std::size_t b = a + 1; b < boxes.size(); ++b)
+                EXPECT_FALSE(boxes[a].left < boxes[b].right && boxes[b].left < boxes[a].right &&
+                             boxes[a].top < boxes[b].bottom && boxes[b].top < boxes[a].bottom)
+                    << boxes[a].text << " covers " << boxes[b].text;
+    }
+    // Ten curves: each drawn with a colour and dash pattern of its own.
+    const e2e::Outcome o = plot_run({"rama10w", "--script", "-"}, files);
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::set<std::string> looks;
+    std::size_t curves = 0;
+    for (std::size_t p = o.out.find("$amplitude"); p != std::string::npos; p = o.out.find("$amplitude", p + 1)) {
+        const std::size_t colour = o.out.find("linecolor", p), end = o.out.find(" title", p);
+        if (colour > end) continue;  // a data block, before the title
+        ++curves;
+        looks.insert(o.out.substr(colour, end - colour));
+    }
+    EXPECT_EQ(curves, 10u);
+    EXPECT_EQ(looks.size(), curves);
+}

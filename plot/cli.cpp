@@ -1,6 +1,7 @@
 #include "plot/cli.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +138,11 @@ int read_stream(const std::string& path, RecordReader& reader) {
             status = interrupted_status(sig);
             break;
         }
+        // A FIFO or a terminal may make the read wait: the wait also ends
+        // on an interrupt.
+        pollfd fds[2] = {{fd, POLLIN, 0}, {interrupt_fd(), POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (fds[1].revents != 0 || (ready < 0 && errno == EINTR)) continue;
         const ssize_t n = read(fd, buf.data(), buf.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) status = fail(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));

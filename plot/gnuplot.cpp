@@ -124,10 +124,10 @@ std::string GnuplotProcess::start() {
 bool GnuplotProcess::feed(std::string_view text) {
     while (fed_ && !text.empty()) {
         if (interrupted()) return fed_ = false;
-        pollfd room{input_, POLLOUT, 0};
-        const int ready = poll(&room, 1, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0 || (room.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return fed_ = false;
+        pollfd fds[2] = {{input_, POLLOUT, 0}, {interrupt_fd(), POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if ((ready < 0 && errno == EINTR) || fds[1].revents != 0) continue;  // the loop's look at the flag
+        if (ready < 0 || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return fed_ = false;
         const std::size_t n = std::min(text.size(), kPiece);
         fed_ = textio::write_fd(input_, text.data(), n);
         text.remove_prefix(n);
@@ -138,11 +138,18 @@ bool GnuplotProcess::feed(std::string_view text) {
 GnuplotProcess::Outcome GnuplotProcess::finish() {
     close_input();
     Outcome out;
+    // A wait for a child cannot be polled with the interrupt's descriptor:
+    // it is looked at in short turns instead.
     int status = 0;
-    pid_t got;
-    while ((got = waitpid(pid_, &status, 0)) < 0 && errno == EINTR)
-        if (interrupted()) break;
-    if (got == pid_) pid_ = -1;
+    while (!interrupted()) {
+        const pid_t got = waitpid(pid_, &status, WNOHANG);
+        if (got == pid_ || (got < 0 && errno != EINTR)) {
+            pid_ = -1;
+            break;
+        }
+        pollfd fd{interrupt_fd(), POLLIN, 0};
+        poll(&fd, 1, 20);
+    }
     if (const int sig = interrupted()) {
         out.kind = Outcome::Kind::interrupted;
         out.signal = sig;

@@ -1,7 +1,10 @@
 // The interrupts that end a drawing early: SIGINT, SIGTERM and SIGHUP.
-// While a guard lives their handler only records which came; the loops
-// that read, write and wait look at it and unwind, so that the one clean-up
-// path (temporary files removed, gnuplot ended) runs before the exit.
+// While a guard lives their handler only records which came and makes a
+// descriptor readable; every wait (for input, for room in gnuplot's pipe,
+// for gnuplot's end) polls that descriptor too, so that an interrupt is
+// never missed between a look at the flag and a wait.  The loops then
+// unwind, and the one clean-up path (temporary files removed, gnuplot
+// ended) runs before the exit.
 #pragma once
 
 #include <csignal>
@@ -18,6 +21,10 @@ public:
 private:
     struct sigaction old_[3] = {};
 };
+
+// Readable once an interrupt has come while a guard lives; -1 without a
+// guard (poll passes over it).
+int interrupt_fd();
 
 // The signal that came while a guard lives, or 0.
 int interrupted();

@@ -124,7 +124,10 @@ int interrupted_status(int sig) {
 // Reads a file through the reader as a stream, a piece at a time, so that
 // its size does not matter; 0, or the exit status.
 int read_stream(const std::string& path, RecordReader& reader) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening a FIFO waits for its writer; an interrupt ends that wait.
+    int fd;
+    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR)
+        if (const int sig = interrupted()) return interrupted_status(sig);
     if (fd < 0) return fail(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {

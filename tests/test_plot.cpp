@@ -454,9 +454,13 @@ TEST(PlotCommand, EndingsAndRefusals) {
         // temporary file stayed, no input was replaced.
         for (const auto& [name, bytes] : o.files) {
             EXPECT_TRUE(files.count(name) || name == c.made || name == "gp.pid") << "left behind: " << name;
-            if (files.count(name)) EXPECT_EQ(bytes, files.at(name)) << name;
+            if (files.count(name)) {
+                EXPECT_EQ(bytes, files.at(name)) << name;
+            }
         }
-        if (!c.made.empty()) EXPECT_EQ(o.files[c.made].substr(0, 5), "<?xml");
+        if (!c.made.empty()) {
+            EXPECT_EQ(o.files[c.made].substr(0, 5), "<?xml");
+        }
         if (c.signal) {
             // The stand-in gnuplot was ended and waited for.
             const pid_t pid = std::atoi(o.files["gp.pid"].c_str());

@@ -15,6 +15,7 @@
 #include "input/frame.h"
 #include "input/limits.h"
 #include "input/matrix.h"
+#include "layouts/layouts.h"
 #include "textio/io.h"
 #include "textio/progress.h"
 #include "textio/runtime.h"
@@ -109,6 +110,6 @@ void ANALYS(const ModelStorage& m, const int32_t& ICD) {
 
     StepRecords::plot_legend();
     write_fmt(kResultsUnit, kSeparator);
-    write_fmt(kResultsUnit, "(22X,'KONIEC OBLICZEN')");
+    write_fmt(kResultsUnit, layouts::kClosing);
     write_fmt(kResultsUnit, kSeparator);
 }

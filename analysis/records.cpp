@@ -3,8 +3,10 @@
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <string_view>
 
 #include "input/matrix.h"
+#include "layouts/layouts.h"
 #include "input/matrix_view.h"
 #include "textio/io.h"
 #include "textio/progress.h"
@@ -15,23 +17,22 @@ using textio::write_fmt;
 
 namespace {
 
-constexpr const char* kValueList = "(5(2X,E12.6))";
-// The step records.
-constexpr const char* kStepHeading = "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)";
-constexpr const char* kAmplitudes = "(12X,'AMPLITUDY DRGAN')";
-constexpr const char* kCosAmplitudes = "(12X,'AMPLITUDY PRZY COS')";
-constexpr const char* kSinAmplitudes = "(12X,'AMPLITUDY PRZY SIN')";
-constexpr const char* kPlotRow = "(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))";
-constexpr const char* kPlotLegend =
-    "(2X,'1 KOLUMNA - CZESTOSC WYMUSZENIA',/,2X,'2 KOLUMNA - AMPLITUDA DRGAN',/,2X,"
-    "'3 KOLUMNA - AMPLITUDA COS',/,2X,'4 KOLUMNA - AMPLITUDA SIN',/,2X,"
-    "'5 KOLUMNA - NR PRZEMIESZCZENIA',/,2X,'6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD')";
+// The step records and the legend are read back by the drawing companion:
+// their layouts are the shared ones.
+using layouts::kAmplitudeCaption;
+using layouts::kCosCaption;
+using layouts::kPlotLegend;
+using layouts::kPlotRow;
+using layouts::kSinCaption;
+using layouts::kStepHeading;
+using layouts::kValueList;
+static_assert(std::string_view(kSeparator) == layouts::kSeparator, "the input echo's rule is the shared one");
 constexpr const char* kSingular = "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)";
 
 }  // namespace
 
 void list_modes(const double* OMEGA, const double* PHI, int32_t LK) {
-    write_fmt(kResultsUnit, "(2X,'CZESTOSCI DRGAN WLASNYCH')");
+    write_fmt(kResultsUnit, layouts::kFrequencies);
     write_vector(kResultsUnit, kValueList, OMEGA, LK);
     const MatrixView<const double> phi(PHI, LK);
     for (int32_t i = 1; i <= LK; ++i) {
@@ -71,11 +72,11 @@ int StepRecords::solution(double LAMBDA, const double* XH) {
     }
     if (raised != 0) return raised;
 
-    write_fmt(kResultsUnit, kAmplitudes);
+    write_fmt(kResultsUnit, kAmplitudeCaption);
     write_vector(kResultsUnit, kValueList, AMP_, LK_);
-    write_fmt(kResultsUnit, kCosAmplitudes);
+    write_fmt(kResultsUnit, kCosCaption);
     write_vector(kResultsUnit, kValueList, AC_, LK_);
-    write_fmt(kResultsUnit, kSinAmplitudes);
+    write_fmt(kResultsUnit, kSinCaption);
     write_vector(kResultsUnit, kValueList, AS_, LK_);
     const int32_t NPLOT = plotted_.NPLOT;
     if (NPLOT >= 1 && NPLOT <= kMaxPlotted) {

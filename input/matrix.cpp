@@ -121,7 +121,7 @@ void read_row(double* A, int32_t N, int32_t M, int32_t I) {
     textio::read_fmt(kDataUnit, kRowRecord, items, static_cast<std::size_t>(M));
 }
 
-void write_vector(int unit, const char* fmt, const double* v, int32_t n) {
+void write_vector(int unit, std::string_view fmt, const double* v, int32_t n) {
     Out items[kMaxRow];
     for (int32_t i = 0; i < n; ++i) items[i] = Out(v[i]);
     textio::write_fmt(unit, fmt, items, static_cast<std::size_t>(n));

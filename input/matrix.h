@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Units of the run.
 inline constexpr int kDataUnit = 1;
@@ -30,4 +31,4 @@ void write_row(const double* A, int32_t N, int32_t M, int32_t I);
 void read_row(double* A, int32_t N, int32_t M, int32_t I);
 
 // A vector of n values as one statement of fmt on unit.
-void write_vector(int unit, const char* fmt, const double* v, int32_t n);
+void write_vector(int unit, std::string_view fmt, const double* v, int32_t n);

@@ -91,9 +91,10 @@ public:
         return numbers(*n, prefix + key);
     }
 
-    void length(const toml::table& t, const std::string& key, const std::vector<double>& v, std::size_t n) {
+    void length(const toml::table& t, const std::string& prefix, const std::string& key, const std::vector<double>& v,
+                std::size_t n) {
         if (v.size() != n)
-            refuse(line_of(*t.get(key)), key,
+            refuse(line_of(*t.get(key)), prefix + key,
                    "must hold " + std::to_string(n) + " values, holds " + std::to_string(v.size()));
     }
 
@@ -180,7 +181,7 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
         if (d.masses.size() > static_cast<std::size_t>(kMaxStoreys))
             r.refuse(line, "frame.masses", "more than " + std::to_string(kMaxStoreys) + " storeys");
         d.LK = static_cast<int32_t>(d.masses.size());
-        r.length(f, "stiffnesses", d.stiffnesses, d.masses.size());
+        r.length(f, "frame.", "stiffnesses", d.stiffnesses, d.masses.size());
         for (double m : d.masses)
             if (!(m > 0)) r.refuse(line, "frame.masses", "a mass must be positive");
         for (double k : d.stiffnesses)
@@ -212,7 +213,7 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
     }
     auto g = r.numbers(f, "frame.", "damping_ratios");
     if (!g) r.refuse(d.frame_line, "frame.damping_ratios", "missing");
-    r.length(f, "damping_ratios", *g, 2);
+    r.length(f, "frame.", "damping_ratios", *g, 2);
     for (double v : *g)
         if (v < 0) r.refuse(line_of(*f.get("damping_ratios")), "frame.damping_ratios", "a ratio must not be negative");
     d.GAMMA1 = (*g)[0];
@@ -286,11 +287,11 @@ void read_force(Reader& r, const toml::table& f, Description& d) {
     r.only_keys(f, "force.", {"cos", "sin"});
     auto pc = r.numbers(f, "force.", "cos");
     if (!pc) r.refuse(line_of(f), "force.cos", "missing");
-    r.length(f, "cos", *pc, static_cast<std::size_t>(d.LK));
+    r.length(f, "force.", "cos", *pc, static_cast<std::size_t>(d.LK));
     d.PC = *pc;
     d.PS.assign(static_cast<std::size_t>(d.LK), 0.0);
     if (auto ps = r.numbers(f, "force.", "sin")) {
-        r.length(f, "sin", *ps, static_cast<std::size_t>(d.LK));
+        r.length(f, "force.", "sin", *ps, static_cast<std::size_t>(d.LK));
         d.PS = *ps;
     }
 }

@@ -58,7 +58,7 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
             write_fmt(kConsole, kRangePrompt);
             textio::read_free(kConsole, {LAMMIN, LAMMAX, DLAM});
             if (sweep_ends(LAMMIN, LAMMAX, DLAM)) break;
-            write_fmt(kConsole, "(2X,'BLEDNY ZAKRES CZESTOSCI - PONAD 1000000 KROKOW')");
+            write_fmt(kConsole, limit_text::kRangeRefused);
         }
         write_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
         list_range(LAMMIN, LAMMAX, DLAM);
@@ -72,7 +72,7 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
         textio::read_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
         if (!sweep_ends(LAMMIN, LAMMAX, DLAM))
             textio::io_error(textio::IoError::value_refused, textio::IoOp::read, textio::unit_name(kDataUnit),
-                             "frequency range of more than 1000000 steps in line " +
+                             "frequency range of more than " + std::to_string(kMaxSweepSteps) + " steps in line " +
                                  std::to_string(textio::line_number(kDataUnit)));
         list_range(LAMMIN, LAMMAX, DLAM);
     }

@@ -12,6 +12,9 @@ inline constexpr int kPlotUnit = 3;
 // The layout of one matrix row or one vector in the data file.
 inline constexpr const char* kRowRecord = "(10(2X,E12.6))";
 
+// The rule of plus signs between the parts of the results file.
+inline constexpr const char* kSeparator = "(2X,70('+'))";
+
 // Enters the N x M matrix A at the console by its matrix type code.
 void MATIN(const int32_t& N, const int32_t& M, double* A);
 

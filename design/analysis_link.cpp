@@ -10,69 +10,26 @@
 
 #include "analysis/assemb.h"
 #include "analysis/eigen.h"
+#include "analysis/modes.h"
+#include "analysis/propcr.h"
 #include "analysis/step.h"
 #include "input/forcin.h"
 
 namespace design {
 
-namespace {
-inline std::size_t at(int32_t rows, int32_t i, int32_t j) {
-    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
-}
-}  // namespace
-
 FrameModes frame_modes(int32_t LK, const std::vector<double>& MR, const std::vector<double>& KR) {
-    const int32_t LK2 = LK + LK;
-    std::vector<double> AE(static_cast<std::size_t>(LK) * static_cast<std::size_t>(LK2));
-    for (int32_t i = 1; i <= LK; ++i)
-        for (int32_t j = 1; j <= LK; ++j) {
-            AE[at(LK, i, j)] = KR[at(LK, i, j)];
-            AE[at(LK, i, LK + j)] = MR[at(LK, i, j)];
-        }
-    EIGEN(AE.data(), LK, LK2);
+    const ::FrameModes modes = ::frame_modes(MR.data(), KR.data(), LK);
     FrameModes m;
-    m.converged = true;
-    // The frequencies and shapes as the program's modal analysis leaves
-    // them: sorted by adjacent exchanges, each shape divided by its first
-    // component of largest magnitude.
-    const std::size_t n = static_cast<std::size_t>(LK);
-    m.OMEGA.assign(std::max<std::size_t>(n, 2), 0.0);
-    m.PHI.assign(n * n, 0.0);
-    for (int32_t i = 1; i <= LK; ++i) m.OMEGA[i - 1] = std::sqrt(AE[at(LK, i, i)]);
-    for (int32_t i = 1; i <= LK; ++i)
-        for (int32_t j = 1; j <= LK; ++j) m.PHI[at(LK, i, j)] = AE[at(LK, i, LK + j)];
-    for (bool exchanged = true; exchanged;) {
-        exchanged = false;
-        for (int32_t i = 2; i <= LK; ++i)
-            if (m.OMEGA[i - 2] > m.OMEGA[i - 1]) {
-                std::swap(m.OMEGA[i - 2], m.OMEGA[i - 1]);
-                for (int32_t j = 1; j <= LK; ++j) std::swap(m.PHI[at(LK, i - 1, j)], m.PHI[at(LK, i, j)]);
-                exchanged = true;
-            }
-    }
-    for (int32_t i = 1; i <= LK; ++i) {
-        double largest = 0.0, divisor = 0.0;
-        for (int32_t j = 1; j <= LK; ++j)
-            if (std::fabs(m.PHI[at(LK, i, j)]) > largest) {
-                largest = std::fabs(m.PHI[at(LK, i, j)]);
-                divisor = m.PHI[at(LK, i, j)];
-            }
-        for (int32_t j = 1; j <= LK; ++j) m.PHI[at(LK, i, j)] = m.PHI[at(LK, i, j)] / divisor;
-    }
+    m.converged = modes.status == EigenStatus::converged;
+    m.OMEGA = modes.OMEGA;
+    m.PHI = modes.PHI;
     return m;
 }
 
 std::vector<double> proportional_damping(int32_t LK, const std::vector<double>& OMEGA, double GAMMA1, double GAMMA2,
                                          const std::vector<double>& MR, const std::vector<double>& KR) {
-    const double w1 = OMEGA[0];
-    const double w2 = OMEGA[1];
-    const double denominator = w2 * w2 - w1 * w1;
-    const double ALPHA = ((w2 * GAMMA1 - w1 * GAMMA2) * w1 * w2 * 2.0) / denominator;
-    const double BETA = ((w2 * GAMMA2 - w1 * GAMMA1) * 2.0) / (w2 * w2 - w1 * w1);
-    const std::size_t n = static_cast<std::size_t>(LK);
-    std::vector<double> CR(n * n);
-    for (std::size_t j = 0; j < n; ++j)
-        for (std::size_t i = 0; i < n; ++i) CR[j * n + i] = KR[j * n + i] * BETA + MR[j * n + i] * ALPHA;
+    std::vector<double> CR(static_cast<std::size_t>(LK) * static_cast<std::size_t>(LK));
+    PROPCR(LK, OMEGA.data(), GAMMA1, GAMMA2, MR.data(), KR.data(), CR.data());
     return CR;
 }
 

@@ -164,10 +164,20 @@ Model build_model(const Description& d) {
             throw Refused(where(d.path, d.frame_line, d.shear_frame ? "frame.stiffnesses" : "frame.stiffness_matrix",
                                 "the frame's natural frequencies cannot be computed (a mass or stiffness matrix "
                                 "that is not positive definite)"));
-    if (LK >= 2 && modes.OMEGA[0] == modes.OMEGA[1])
+    // The proportional damping divides by the difference of the squares of
+    // the two lowest frequencies, as it rounds; where that is zero, or the
+    // damping matrix overflows, the program would stop.
+    const double w1 = modes.OMEGA[0], w2 = modes.OMEGA[1];
+    if (w2 * w2 - w1 * w1 == 0.0)
         throw Refused(where(d.path, d.frame_line, "frame",
-                            "the two lowest natural frequencies are equal; the proportional damping divides by "
-                            "their difference"));
+                            LK >= 2 ? "the two lowest natural frequencies are equal; the proportional damping "
+                                      "divides by the difference of their squares"
+                                    : "the natural frequency is zero; the proportional damping divides by its "
+                                      "square"));
+    for (double v : proportional_damping(LK, modes.OMEGA, d.GAMMA1, d.GAMMA2, MR, KR))
+        if (!std::isfinite(v))
+            throw Refused(where(d.path, d.frame_line, "frame.damping_ratios",
+                                "the proportional damping matrix is beyond the range of numbers"));
 
     std::vector<double> Mkk(n * n), Ckk(n * n), Kkk(n * n);
     std::vector<double> Mkt(n * p), Ckt(n * p), Kkt(n * p);

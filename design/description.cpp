@@ -362,6 +362,8 @@ Description read_description(const std::string& path) {
     d.path = path;
     Reader r(path);
     toml::table root;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) r.refuse(0, "(file)", "no such file, or not a file");
     try {
         root = toml::parse_file(path);
     } catch (const toml::parse_error& e) {

@@ -64,6 +64,9 @@ Response compute_response(const Model& m, const std::string& file) {
             // from the refined solution.
             const std::vector<double>& v = k < static_cast<std::size_t>(m.LK) ? x : refined;
             const double ac = v[k], as = v[k + NU];
+            if (!std::isfinite(ac) || !std::isfinite(as))
+                throw Refused(file + ": the response at LAMBDA=" + shortest_text(LAMBDA) +
+                              " is beyond the range of numbers");
             r.amplitude[k].push_back(amplitude(ac, as));
             r.phase[k].push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
         }

@@ -113,7 +113,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     const double reference = modes.OMEGA[static_cast<std::size_t>(t.mode - 1)];
     r.given.frequency_ratio = own / reference;
     r.given.damping_ratio = tmd_values(t, modes.OMEGA).damping / (2.0 * t.mass * own);
-    r.given.extremes = extremes(given, d.from, d.to, target, damper);
+    r.given.extremes = extremes(given, given.LAMMIN, given.LAMMAX, target, damper);
 
     // Den Hartog's tuning for the mode nearest the damper's frequency, with
     // the mass ratio to that mode's modal mass at the damper's storey.
@@ -133,9 +133,8 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
         r.mass_ratio = mu;
         r.start.frequency_ratio = modes.OMEGA[nearest] / (1.0 + mu) / reference;
         r.start.damping_ratio = std::sqrt(3.0 * mu / (8.0 * (1.0 + mu) * (1.0 + mu) * (1.0 + mu)));
-        r.start.extremes =
-            extremes(build_model(with_tuning(d, damper, r.start.frequency_ratio, r.start.damping_ratio)), d.from,
-                     d.to, target, damper);
+        r.start.extremes = extremes(build_model(with_tuning(d, damper, r.start.frequency_ratio, r.start.damping_ratio)),
+                                    given.LAMMIN, given.LAMMAX, target, damper);
     }
 
     // Nelder-Mead on (frequency ratio, log damping ratio) for the continuous
@@ -147,7 +146,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
         if (!(p[0] > 0) || !std::isfinite(p[1])) return kInfinite;
         try {
             const Model m = build_model(with_tuning(d, damper, p[0], std::exp(p[1])));
-            return extremes(m, d.from, d.to, target, 0).amplitude.value;
+            return extremes(m, m.LAMMIN, m.LAMMAX, target, 0).amplitude.value;
         } catch (const Refused&) {
             return kInfinite;
         }
@@ -201,8 +200,8 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     }
     r.tuned.frequency_ratio = best[0];
     r.tuned.damping_ratio = std::exp(best[1]);
-    r.tuned.extremes = extremes(build_model(with_tuning(d, damper, best[0], r.tuned.damping_ratio)), d.from, d.to,
-                                target, damper);
+    r.tuned.extremes = extremes(build_model(with_tuning(d, damper, best[0], r.tuned.damping_ratio)), given.LAMMIN,
+                                given.LAMMAX, target, damper);
     return r;
 }
 

@@ -298,6 +298,12 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
         {__LINE__, "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[1.0, 0.0], [0.0, 1.0]]\n"
                    "damping_ratios = [0.02, 0.02]\n" + force + sweep,
          "m.toml:1: frame: the two lowest natural frequencies are equal"},
+        {__LINE__, frame + [&] {
+             std::string many;
+             for (int i = 0; i < 41; ++i) many += "[[tmd]]\nstorey = 1\nmass = 0.1\nstiffness = 1.0\ndamping = 0.1\n";
+             return many;
+         }() + force + sweep,
+         "m.toml:205: tmd: more than 40 tuned masses"},
         {__LINE__, frame + force, "m.toml: sweep: missing table"},
         {__LINE__, "[frame\n", "m.toml:1: (syntax):"},
     };

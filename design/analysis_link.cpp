@@ -78,14 +78,15 @@ namespace {
 // which they stop: well inside the 1e-8 of an amplitude that is promised.
 constexpr int kRefinements = 6;
 constexpr double kRefinedAccuracy = 1e-12;
+constexpr double kPromisedAccuracy = 1e-8;
 }  // namespace
 
-bool Stepper::solve(double LAMBDA, std::vector<double>& x, std::vector<double>& refined) {
+Stepper::Solved Stepper::solve(double LAMBDA, std::vector<double>& x, std::vector<double>& refined) {
     Impl& s = *impl_;
     const int32_t NU = s.system.NU;
     const int32_t n = NU + NU;
     const StepResult res = solve_step(s.system, LAMBDA, s.work);
-    if (res.path == StepPath::singular) return false;
+    if (res.path == StepPath::singular) return Solved::singular;
     x.assign(s.work.XH, s.work.XH + n);
 
     // The step's check accepts a solution on the frame's unknowns only; the
@@ -97,6 +98,7 @@ bool Stepper::solve(double LAMBDA, std::vector<double>& x, std::vector<double>& 
     const Eigen::PartialPivLU<Eigen::MatrixXd> lu(A);
     refined = x;
     Eigen::VectorXd r(n);
+    bool accurate = false;
     for (int round = 0; round < kRefinements; ++round) {
         for (int32_t i = 0; i < n; ++i) {
             long double sum = s.b[static_cast<std::size_t>(i)];
@@ -107,16 +109,19 @@ bool Stepper::solve(double LAMBDA, std::vector<double>& x, std::vector<double>& 
         const Eigen::VectorXd d = lu.solve(r);
         if (!d.allFinite()) break;
         bool small = true;
+        accurate = true;
         for (int32_t k = 0; k < NU; ++k) {
             const double ac = refined[static_cast<std::size_t>(k)];
             const double as = refined[static_cast<std::size_t>(NU + k)];
-            const double tol = kRefinedAccuracy * std::sqrt(ac * ac + as * as);
-            small = small && std::fabs(d(k)) <= tol && std::fabs(d(NU + k)) <= tol;
+            const double amp = std::sqrt(ac * ac + as * as);
+            const double e = std::max(std::fabs(d(k)), std::fabs(d(NU + k)));
+            small = small && e <= kRefinedAccuracy * amp;
+            accurate = accurate && e <= kPromisedAccuracy * amp;
         }
         for (int32_t i = 0; i < n; ++i) refined[static_cast<std::size_t>(i)] += d(i);
         if (small) break;
     }
-    return true;
+    return accurate ? Solved::accurate : Solved::inaccurate;
 }
 
 }  // namespace design

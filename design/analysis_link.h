@@ -43,9 +43,10 @@ public:
     // Solves the step at LAMBDA.  x: the program's solution (AC of the NU
     // unknowns, then AS), whose frame values are those the program prints;
     // refined: the same solution refined until every unknown, the tuned
-    // masses' included, is accurate to 1e-8 of its amplitude or better.
-    // False when the matrix is singular.
-    bool solve(double LAMBDA, std::vector<double>& x, std::vector<double>& refined);
+    // masses' included, is accurate to 1e-8 of its amplitude or better;
+    // inaccurate when the last correction was larger than that.
+    enum class Solved { accurate, inaccurate, singular };
+    Solved solve(double LAMBDA, std::vector<double>& x, std::vector<double>& refined);
 
     int32_t LK() const;
     int32_t NU() const;

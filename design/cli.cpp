@@ -135,6 +135,10 @@ int response(const Args& a) {
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
     write_file(a.values.at("--csv"), response_csv(r, hz));
+    if (!r.inaccurate.empty())
+        std::cerr << "varnostik-design: warning: at " << r.inaccurate.size() << " steps (the first at LAMBDA="
+                  << shortest_text(r.inaccurate.front())
+                  << ") the tuned masses' motion is not accurate to 1e-8 of its amplitude\n";
     if (a.values.count("-o")) {
         const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
         const std::string error =

@@ -57,8 +57,10 @@ Response compute_response(const Model& m, const std::string& file) {
     if (m.shear_frame) r.drift.assign(static_cast<std::size_t>(m.LK), {});
     std::vector<double> x, refined;
     for (const double LAMBDA : r.lambda) {
-        if (!stepper.solve(LAMBDA, x, refined))
+        const Stepper::Solved solved = stepper.solve(LAMBDA, x, refined);
+        if (solved == Stepper::Solved::singular)
             throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(LAMBDA));
+        if (solved == Stepper::Solved::inaccurate) r.inaccurate.push_back(LAMBDA);
         for (std::size_t k = 0; k < NU; ++k) {
             // The storeys as the program prints them; the tuned masses
             // from the refined solution.
@@ -84,7 +86,7 @@ Response compute_response(const Model& m, const std::string& file) {
 Point response_at(Stepper& s, const Model& m, double LAMBDA) {
     Point p;
     std::vector<double> x, refined;
-    if (!s.solve(LAMBDA, x, refined)) {
+    if (s.solve(LAMBDA, x, refined) == Stepper::Solved::singular) {
         p.singular = true;
         return p;
     }

@@ -138,6 +138,7 @@ TEST(Design, ResponseOfEveryUnknownAndTheStrokeAgainstAComplexSolve) {
         const design::Model m = model_of(row.frame.toml());
         const design::Response r = design::compute_response(m, "model");
         ASSERT_FALSE(r.lambda.empty());
+        EXPECT_TRUE(r.inaccurate.empty());
         for (std::size_t i = 0; i < r.lambda.size(); ++i) {
             const std::vector<Complex> x = row.frame.solve(r.lambda[i]);
             const std::size_t n = static_cast<std::size_t>(row.frame.n);

@@ -195,7 +195,8 @@ int tune(const Args& a) {
     row("given", r.given);
     row("Den Hartog", r.start);
     row("tuned", r.tuned);
-    std::printf("frequency ratio to mode %d of the frame\n", t.mode);
+    std::printf("frequency ratio to mode %d of the frame; %d peaks of the curve computed in the search\n", t.mode,
+                r.evaluations);
     if (a.values.count("-o"))
         write_file(a.values.at("-o"),
                    tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));

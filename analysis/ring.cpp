@@ -137,7 +137,8 @@ public:
 
 private:
     void work(int thread) {
-        for (long step = 0; (step = ring_.claim(true, [&](long s) { return job_.prepare(s, ring_.slot_of(s)); })) >= 0;) {
+        auto prepare = [&](long s) { return job_.prepare(s, ring_.slot_of(s)); };
+        for (long step = ring_.claim(true, prepare); step >= 0; step = ring_.claim(true, prepare)) {
             job_.solve(step, ring_.slot_of(step), thread);
             ring_.publish(step);
         }

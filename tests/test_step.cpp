@@ -98,6 +98,9 @@ testing::AssertionResult six_digits(const char* what, double got, long double ex
 // The sweep's own arithmetic around a step: traps on, as in a run.
 StepResult step(const Model& m, double lambda, std::vector<double>& x) {
     StepWork w(m.NU + m.NU);
+    // The solver's kernels load whole cache lines of the matrix.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w.AH) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w.XH) % 64, 0u);
     feclearexcept(FE_ALL_EXCEPT);
     feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
     const StepResult r = solve_step(m.system(), lambda, w);

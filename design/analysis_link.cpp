@@ -1,12 +1,11 @@
 // The one file of the companion that calls into analysis/.
 #include "design/analysis_link.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
-
-#include <Eigen/Dense>
 
 #include "analysis/assemb.h"
 #include "analysis/eigen.h"
@@ -58,15 +57,21 @@ struct Stepper::Impl {
     std::vector<double> A, b;
     Impl(int32_t LK, int32_t NU, std::vector<double> ms, std::vector<double> cs, std::vector<double> ks,
          std::vector<double> pc, std::vector<double> ps)
-        : MS(std::move(ms)), CS(std::move(cs)), KS(std::move(ks)), PC(std::move(pc)), PS(std::move(ps)),
-          system{LK, NU, MS.data(), CS.data(), KS.data(), PC.data(), PS.data()}, work(NU + NU),
-          A(static_cast<std::size_t>(4) * NU * NU), b(static_cast<std::size_t>(2) * NU) {}
+        : MS(std::move(ms)),
+          CS(std::move(cs)),
+          KS(std::move(ks)),
+          PC(std::move(pc)),
+          PS(std::move(ps)),
+          system{LK, NU, MS.data(), CS.data(), KS.data(), PC.data(), PS.data()},
+          work(NU + NU),
+          A(static_cast<std::size_t>(4) * NU * NU),
+          b(static_cast<std::size_t>(2) * NU) {}
 };
 
 Stepper::Stepper(int32_t LK, int32_t NU, std::vector<double> MS, std::vector<double> CS, std::vector<double> KS,
                  std::vector<double> PC, std::vector<double> PS)
-    : impl_(std::make_unique<Impl>(LK, NU, std::move(MS), std::move(CS), std::move(KS), std::move(PC),
-                                   std::move(PS))) {}
+    : impl_(std::make_unique<Impl>(LK, NU, std::move(MS), std::move(CS), std::move(KS), std::move(PC), std::move(PS))) {
+}
 
 Stepper::~Stepper() = default;
 
@@ -103,7 +108,8 @@ Stepper::Solved Stepper::solve(double LAMBDA, std::vector<double>& x, std::vecto
         for (int32_t i = 0; i < n; ++i) {
             long double sum = s.b[static_cast<std::size_t>(i)];
             for (int32_t j = 0; j < n; ++j)
-                sum -= static_cast<long double>(A(i, j)) * static_cast<long double>(refined[static_cast<std::size_t>(j)]);
+                sum -=
+                    static_cast<long double>(A(i, j)) * static_cast<long double>(refined[static_cast<std::size_t>(j)]);
             r(i) = static_cast<double>(sum);
         }
         const Eigen::VectorXd d = lu.solve(r);

@@ -136,8 +136,8 @@ int response(const Args& a) {
     const Response r = compute_response(m, d.path);
     write_file(a.values.at("--csv"), response_csv(r, hz));
     if (!r.inaccurate.empty())
-        std::cerr << "varnostik-design: warning: at " << r.inaccurate.size() << " steps (the first at LAMBDA="
-                  << shortest_text(r.inaccurate.front())
+        std::cerr << "varnostik-design: warning: at " << r.inaccurate.size()
+                  << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
                   << ") the tuned masses' motion is not accurate to 1e-8 of its amplitude\n";
     if (a.values.count("-o")) {
         const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
@@ -164,8 +164,8 @@ int modes(const Args& a) {
         char line[96];
         std::snprintf(line, sizeof line, "%5zu  %17.6g  %13.6g\n", i + 1, dm[i].frequency, dm[i].damping_ratio);
         std::cout << line;
-        csv += std::to_string(i + 1) + "," + shortest_text(dm[i].frequency) + "," +
-               shortest_text(dm[i].damping_ratio) + "\n";
+        csv += std::to_string(i + 1) + "," + shortest_text(dm[i].frequency) + "," + shortest_text(dm[i].damping_ratio) +
+               "\n";
     }
     std::cout << "\nNatural frequencies of the frame without dampers [rad/s]\n";
     for (int32_t i = 0; i < m.LK; ++i) std::cout << "  " << e12(s.OMEGA[static_cast<std::size_t>(i)]) << "\n";
@@ -179,14 +179,14 @@ int tune(const Args& a) {
     const int32_t target = positive_integer(a, "--target", d.LK);
     const TuneResult r = design::tune(d, damper, target);
     const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-    std::printf("tuned mass %d on storey %d, mass %s; largest amplitude of unknown %d over %s to %s rad/s\n",
-                damper, t.storey, shortest_text(t.mass).c_str(), target, shortest_text(d.from).c_str(),
+    std::printf("tuned mass %d on storey %d, mass %s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
+                t.storey, shortest_text(t.mass).c_str(), target, shortest_text(d.from).c_str(),
                 shortest_text(d.to).c_str());
     if (r.mass_ratio > 0)
-        std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode,
-                    r.mass_ratio, t.storey);
-    std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak",
-                "at lambda", "largest stroke", "at lambda");
+        std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
+                    t.storey);
+    std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak", "at lambda",
+                "largest stroke", "at lambda");
     auto row = [](const char* name, const Tuning& x) {
         std::printf("%-12s %16.6g %14.6g %14.6g %12.6g %14.6g %12.6g\n", name, x.frequency_ratio, x.damping_ratio,
                     x.extremes.amplitude.value, x.extremes.amplitude.lambda, x.extremes.stroke.value,

@@ -1,11 +1,10 @@
 #include "design/damped_modes.h"
 
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 #include <algorithm>
 #include <cmath>
 #include <complex>
-
-#include <Eigen/Cholesky>
-#include <Eigen/Eigenvalues>
 
 namespace design {
 

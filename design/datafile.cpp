@@ -1,14 +1,14 @@
 #include "design/datafile.h"
 
+#include <Eigen/Cholesky>
 #include <array>
 #include <cmath>
 #include <cstddef>
 #include <sstream>
 #include <string_view>
 
-#include <Eigen/Cholesky>
-
 #include "design/analysis_link.h"
+#include "input/limits.h"
 #include "textio/edit.h"
 #include "textio/scan.h"
 
@@ -123,21 +123,21 @@ double as_recorded(double v) {
 TmdValues tmd_values(const TunedMass& t, const std::vector<double>& OMEGA) {
     TmdValues v;
     switch (t.tuning) {
-    case TunedMass::Tuning::frequency_ratio:
-        v.frequency = t.tuning_value * OMEGA[static_cast<std::size_t>(t.mode - 1)];
-        v.stiffness = t.mass * v.frequency * v.frequency;
-        break;
-    case TunedMass::Tuning::frequency:
-        v.frequency = t.tuning_value;
-        v.stiffness = t.mass * v.frequency * v.frequency;
-        break;
-    case TunedMass::Tuning::stiffness:
-        v.stiffness = t.tuning_value;
-        v.frequency = std::sqrt(v.stiffness / t.mass);
-        break;
+        case TunedMass::Tuning::frequency_ratio:
+            v.frequency = t.tuning_value * OMEGA[static_cast<std::size_t>(t.mode - 1)];
+            v.stiffness = t.mass * v.frequency * v.frequency;
+            break;
+        case TunedMass::Tuning::frequency:
+            v.frequency = t.tuning_value;
+            v.stiffness = t.mass * v.frequency * v.frequency;
+            break;
+        case TunedMass::Tuning::stiffness:
+            v.stiffness = t.tuning_value;
+            v.frequency = std::sqrt(v.stiffness / t.mass);
+            break;
     }
-    v.damping = t.damping == TunedMass::Damping::damping ? t.damping_value
-                                                          : t.damping_value * 2.0 * t.mass * v.frequency;
+    v.damping =
+        t.damping == TunedMass::Damping::damping ? t.damping_value : t.damping_value * 2.0 * t.mass * v.frequency;
     return v;
 }
 
@@ -260,10 +260,10 @@ Model build_model(const Description& d) {
     m.LAMMIN = r[0];
     m.LAMMAX = r[1];
     m.DLAM = r[2];
-    if (!(m.DLAM > 0))
-        throw Refused(where(d.path, d.range_line, "sweep.step", "is 0 as the data file records it"));
+    if (!(m.DLAM > 0)) throw Refused(where(d.path, d.range_line, "sweep.step", "is 0 as the data file records it"));
     if (sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM).empty())
-        throw Refused(where(d.path, d.range_line, "sweep", "a range of more than 1000000 steps"));
+        throw Refused(
+            where(d.path, d.range_line, "sweep", "a range of more than " + std::to_string(kMaxSweepSteps) + " steps"));
     m.plot = d.plot;
     for (const TunedMass& t : d.tmds) m.tmd_storey.push_back(t.storey);
     m.shear_frame = d.shear_frame;

@@ -1,21 +1,24 @@
 #include "design/description.h"
 
+#include <toml++/toml.h>
+
 #include <cmath>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 
-#include <toml++/toml.h>
+#include "input/limits.h"
 
 namespace design {
 
 namespace {
 
-// The program's limits on its sizes.
-constexpr int32_t kMaxStoreys = 20;
-constexpr int32_t kMaxTunedMasses = 40;
-constexpr int32_t kMaxDampers = 999;
-constexpr int32_t kMaxPlotted = 3;
+// The program's limits on its sizes: a tuned mass is one internal
+// parameter, every damper counts towards LT.
+constexpr int32_t kMaxStoreys = kMaxLK;
+constexpr int32_t kMaxTunedMasses = kMaxLPT;
+constexpr int32_t kMaxDampers = kMaxLT;
+// The program reads a file name with (A8).
 constexpr std::size_t kMaxName = 8;
 
 int line_of(const toml::node& n) { return static_cast<int>(n.source().begin.line); }
@@ -49,9 +52,12 @@ public:
 
     double number(const toml::node& n, const std::string& key) const {
         double v = 0.0;
-        if (auto i = n.as_integer()) v = static_cast<double>(i->get());
-        else if (auto f = n.as_floating_point()) v = f->get();
-        else refuse(line_of(n), key, "must be a number");
+        if (auto i = n.as_integer())
+            v = static_cast<double>(i->get());
+        else if (auto f = n.as_floating_point())
+            v = f->get();
+        else
+            refuse(line_of(n), key, "must be a number");
         if (!std::isfinite(v)) refuse(line_of(n), key, "must be a finite number");
         return v;
     }
@@ -120,8 +126,8 @@ public:
             for (std::size_t j = 0; j < i; ++j)
                 if (m[j * N + i] != m[i * N + j])
                     refuse(line_of(*n), name,
-                           "not symmetric: (" + std::to_string(i + 1) + "," + std::to_string(j + 1) + ") differs from (" +
-                               std::to_string(j + 1) + "," + std::to_string(i + 1) + ")");
+                           "not symmetric: (" + std::to_string(i + 1) + "," + std::to_string(j + 1) +
+                               ") differs from (" + std::to_string(j + 1) + "," + std::to_string(i + 1) + ")");
         order = static_cast<int32_t>(N);
         return m;
     }
@@ -142,7 +148,8 @@ public:
 
     void check_name(const std::string& v, int line, const std::string& key) const {
         if (v.empty()) refuse(line, key, "empty file name");
-        if (v.size() > kMaxName) refuse(line, key, "file name \"" + v + "\" longer than 8 characters");
+        if (v.size() > kMaxName)
+            refuse(line, key, "file name \"" + v + "\" longer than " + std::to_string(kMaxName) + " characters");
         for (char c : v)
             if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '\\' || static_cast<unsigned char>(c) >= 127)
                 refuse(line, key, "file name \"" + v + "\" holds a blank, a slash or a character beyond ASCII");
@@ -229,9 +236,9 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
     m.mass = r.required_number(t, prefix, "mass");
     if (!(m.mass > 0)) r.refuse(line_of(*t.get("mass")), prefix + "mass", "must be positive");
     int tunings = 0;
-    for (auto [key, kind] : {std::pair{"frequency_ratio", TunedMass::Tuning::frequency_ratio},
-                             std::pair{"frequency", TunedMass::Tuning::frequency},
-                             std::pair{"stiffness", TunedMass::Tuning::stiffness}}) {
+    for (auto [key, kind] :
+         {std::pair{"frequency_ratio", TunedMass::Tuning::frequency_ratio},
+          std::pair{"frequency", TunedMass::Tuning::frequency}, std::pair{"stiffness", TunedMass::Tuning::stiffness}}) {
         if (auto v = r.number(t, prefix, key)) {
             ++tunings;
             if (!(*v > 0)) r.refuse(line_of(*t.get(key)), prefix + key, "must be positive");
@@ -278,7 +285,8 @@ void read_list(Reader& r, const toml::table& root, const char* name, F one) {
     const toml::node* n = root.get(name);
     if (n == nullptr) return;
     auto a = n->as_array();
-    if (a == nullptr || !a->is_array_of_tables()) r.refuse(line_of(*n), name, "must be a list of tables [[" + std::string(name) + "]]");
+    if (a == nullptr || !a->is_array_of_tables())
+        r.refuse(line_of(*n), name, "must be a list of tables [[" + std::string(name) + "]]");
     for (std::size_t i = 0; i < a->size(); ++i)
         one(*a->get(i)->as_table(), std::string(name) + "[" + std::to_string(i + 1) + "].");
 }
@@ -308,7 +316,7 @@ void read_sweep(Reader& r, const toml::table& s, Description& d) {
         auto a = n->as_array();
         if (a == nullptr) r.refuse(line_of(*n), "sweep.plot", "must be a list of unknowns");
         if (a->empty() || a->size() > static_cast<std::size_t>(kMaxPlotted))
-            r.refuse(line_of(*n), "sweep.plot", "1 to 3 unknowns");
+            r.refuse(line_of(*n), "sweep.plot", "1 to " + std::to_string(kMaxPlotted) + " unknowns");
         d.plot.clear();
         for (std::size_t i = 0; i < a->size(); ++i) {
             auto v = a->get(i)->as_integer();
@@ -333,7 +341,8 @@ void read_files(Reader& r, const toml::table& root, Description& d) {
     d.results = r.name(files, "results", stem.substr(0, kMaxName - 1) + "w");
     d.plot_file = r.name(files, "plot", stem.substr(0, kMaxName - 1) + "r");
     if (d.data == d.results || d.data == d.plot_file || d.results == d.plot_file)
-        r.refuse(f != nullptr ? line_of(*f) : 0, "files", "the data, results and plot files need three different names");
+        r.refuse(f != nullptr ? line_of(*f) : 0, "files",
+                 "the data, results and plot files need three different names");
 }
 
 }  // namespace
@@ -351,8 +360,8 @@ bool names_device(const std::string& name) {
     std::string base = name.substr(0, dot);
     for (char& c : base)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    for (std::string_view n : {"CON", "NUL", "PRN", "AUX", "COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2", "LPT3",
-                               "LPT4"})
+    for (std::string_view n :
+         {"CON", "NUL", "PRN", "AUX", "COM1", "COM2", "COM3", "COM4", "LPT1", "LPT2", "LPT3", "LPT4"})
         if (base == n) return true;
     return !has_ext && (base == "USER" || base == "ERR" || base == "LINE");
 }
@@ -378,8 +387,7 @@ Description read_description(const std::string& path) {
     read_list(r, root, "tmd", [&](const toml::table& t, const std::string& p) { read_tmd(r, t, p, d); });
     read_list(r, root, "dashpot", [&](const toml::table& t, const std::string& p) { read_dashpot(r, t, p, d); });
     if (d.tmds.size() > static_cast<std::size_t>(kMaxTunedMasses))
-        r.refuse(d.tmds[kMaxTunedMasses].line, "tmd",
-                 "more than " + std::to_string(kMaxTunedMasses) + " tuned masses");
+        r.refuse(d.tmds[kMaxTunedMasses].line, "tmd", "more than " + std::to_string(kMaxTunedMasses) + " tuned masses");
     if (d.tmds.size() + d.dashpots.size() > static_cast<std::size_t>(kMaxDampers))
         r.refuse(0, "dashpot", "more than " + std::to_string(kMaxDampers) + " dampers");
     read_force(r, *r.table(root, "force", true, 0), d);

@@ -39,18 +39,18 @@ struct Description {
     std::string path;  // as given, for messages
     std::string title;
     int32_t LK = 0;
-    bool shear_frame = false;          // given by masses and stiffnesses
-    std::vector<double> masses;        // shear frame only
-    std::vector<double> stiffnesses;   // shear frame only
-    std::vector<double> MR, KR;        // LK x LK, column-major, as written
+    bool shear_frame = false;         // given by masses and stiffnesses
+    std::vector<double> masses;       // shear frame only
+    std::vector<double> stiffnesses;  // shear frame only
+    std::vector<double> MR, KR;       // LK x LK, column-major, as written
     double GAMMA1 = 0.0, GAMMA2 = 0.0;
     std::vector<TunedMass> tmds;
     std::vector<Dashpot> dashpots;
     std::vector<double> PC, PS;
     double from = 0.0, to = 0.0, step = 0.0;
-    std::vector<int32_t> plot;         // plotted unknowns, 1..3 of them
+    std::vector<int32_t> plot;  // plotted unknowns, 1..3 of them
     std::string data, results, plot_file;
-    int frame_line = 0;                // for refusals about the frame as a whole
+    int frame_line = 0;  // for refusals about the frame as a whole
     int range_line = 0;
 };
 

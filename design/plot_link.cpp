@@ -47,8 +47,7 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     for (std::size_t t = 0; t < r.stroke.size(); ++t) {
         const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
         const std::size_t at = script.find(from);
-        if (at != std::string::npos)
-            script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
+        if (at != std::string::npos) script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
     }
     return plot::run_gnuplot(script);
 }

@@ -20,8 +20,7 @@ double amplitude(double ac, double as) { return std::sqrt(as * as + ac * ac); }
 std::pair<double, double> relative_parts(const std::vector<double>& x, int32_t NU, int32_t a, int32_t b) {
     const std::size_t ia = static_cast<std::size_t>(a - 1);
     const double ac = x[ia] - (b > 0 ? x[static_cast<std::size_t>(b - 1)] : 0.0);
-    const double as = x[ia + static_cast<std::size_t>(NU)] -
-                      (b > 0 ? x[static_cast<std::size_t>(b - 1 + NU)] : 0.0);
+    const double as = x[ia + static_cast<std::size_t>(NU)] - (b > 0 ? x[static_cast<std::size_t>(b - 1 + NU)] : 0.0);
     return {ac, as};
 }
 

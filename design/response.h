@@ -17,7 +17,7 @@ struct Response {
     std::vector<std::vector<double>> phase;      // degrees in (-180, 180]
     std::vector<std::vector<double>> stroke;     // [tuned mass][step]
     std::vector<std::vector<double>> stroke_phase;
-    std::vector<std::vector<double>> drift;      // [storey][step], shear frames only
+    std::vector<std::vector<double>> drift;  // [storey][step], shear frames only
     // The steps at which the tuned masses' motion could not be refined to
     // 1e-8 of its amplitude.
     std::vector<double> inaccurate;

@@ -1,12 +1,12 @@
 #include "design/tune.h"
 
+#include <toml++/toml.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 #include <sstream>
-
-#include <toml++/toml.h>
 
 #include "design/analysis_link.h"
 #include "design/response.h"
@@ -97,8 +97,8 @@ Extremes extremes(const Model& m, double from, double to, int32_t target, int32_
 TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     if (d.tmds.empty()) throw Refused(where(d.path, 0, "tmd", "no tuned mass to tune"));
     if (damper < 1 || damper > static_cast<int32_t>(d.tmds.size()))
-        throw Refused(where(d.path, 0, "--damper", std::to_string(damper) + " outside 1 to " +
-                                                       std::to_string(d.tmds.size())));
+        throw Refused(
+            where(d.path, 0, "--damper", std::to_string(damper) + " outside 1 to " + std::to_string(d.tmds.size())));
     const int32_t NU = d.LK + static_cast<int32_t>(d.tmds.size());
     if (target < 1 || target > NU)
         throw Refused(where(d.path, 0, "--target", std::to_string(target) + " outside 1 to " + std::to_string(NU)));
@@ -173,8 +173,10 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
             if (fr < f[lo]) {
                 const auto xe = along(-2.0);
                 const double fe = peak(xe);
-                if (fe < fr) s[hi] = xe, f[hi] = fe;
-                else s[hi] = xr, f[hi] = fr;
+                if (fe < fr)
+                    s[hi] = xe, f[hi] = fe;
+                else
+                    s[hi] = xr, f[hi] = fr;
             } else if (fr < f[mid]) {
                 s[hi] = xr, f[hi] = fr;
             } else {

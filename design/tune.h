@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "design/description.h"
 #include "design/datafile.h"
+#include "design/description.h"
 
 namespace design {
 

@@ -80,9 +80,7 @@ struct ShearFrame {
 
     std::vector<Complex> solve(Real lambda) const {
         const Real pi = 3.141592653589793238462643383279502884L;
-        auto omega = [&](int j) {
-            return 2 * std::sqrt(k / m) * std::sin((2 * j - 1) * pi / (2 * (2 * n + 1)));
-        };
+        auto omega = [&](int j) { return 2 * std::sqrt(k / m) * std::sin((2 * j - 1) * pi / (2 * (2 * n + 1))); };
         const Real w1 = omega(1), w2 = omega(2);
         const Real alpha = 2 * gamma * w1 * w2 / (w1 + w2), beta = 2 * gamma / (w1 + w2);
         const std::size_t N = static_cast<std::size_t>(n) + 1;
@@ -129,9 +127,9 @@ TEST(Design, ResponseOfEveryUnknownAndTheStrokeAgainstAComplexSolve) {
     } rows[] = {
         {__LINE__, {3, 100, 40000, 0.02L, 15, 1188, 26.7L, 100}},           // rama3's frame, t kN m s
         {__LINE__, {10, 5e5L, 1e9L, 0.02L, 1e5L, 4.15e6L, 1.45e5L, 1e5L}},  // stiff SI units, 11 unknowns
-        {__LINE__, {2, 1, 1, 0, 0.05L, 0.05L * 0.6L * 0.6L, 1e-4L, 1}},     // a light dashpot: the stroke's peak is sharp
-        {__LINE__, {3, 100, 40000, 0.02L, 15, 1.188e7L, 26.7L, 100}},       // a stiff spring: a stroke far below the motion
-        {__LINE__, {10, 5e5L, 1e9L, 0.02L, 1.0L, 4.15e9L, 1.45e1L, 1e5L}},   // a light mass on a stiff spring
+        {__LINE__, {2, 1, 1, 0, 0.05L, 0.05L * 0.6L * 0.6L, 1e-4L, 1}},  // a light dashpot: the stroke's peak is sharp
+        {__LINE__, {3, 100, 40000, 0.02L, 15, 1.188e7L, 26.7L, 100}},  // a stiff spring: a stroke far below the motion
+        {__LINE__, {10, 5e5L, 1e9L, 0.02L, 1.0L, 4.15e9L, 1.45e1L, 1e5L}},  // a light mass on a stiff spring
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
@@ -261,7 +259,8 @@ TEST(Design, StoreysPrintTheProgramsDigitsOnTheExample) {
 }
 
 TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
-    const std::string frame = "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\ndamping_ratios = [0.02, 0.02]\n";
+    const std::string frame =
+        "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\ndamping_ratios = [0.02, 0.02]\n";
     const std::string force = "[force]\ncos = [0.0, 1.0]\n";
     const std::string sweep = "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.5\n";
     const std::string tmd = "[[tmd]]\nstorey = 2\nmass = 0.1\nfrequency_ratio = 1.0\ndamping_ratio = 0.1\n";
@@ -270,40 +269,59 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
         std::string text;
         std::string message;
     } rows[] = {
-        {__LINE__, frame + tmd + "dampign_ratio = 0.1\n" + force + sweep, "m.toml:10: tmd[1].dampign_ratio: unknown key"},
+        {__LINE__, frame + tmd + "dampign_ratio = 0.1\n" + force + sweep,
+         "m.toml:10: tmd[1].dampign_ratio: unknown key"},
         {__LINE__, frame + force + sweep + "colour = 1\n", "m.toml:11: sweep.colour: unknown key"},
-        {__LINE__, "[frame]\nmasses = [1.0, \"x\"]\nstiffnesses = [1.0, 1.0]\n", "m.toml:2: frame.masses: must be a number"},
+        {__LINE__, "[frame]\nmasses = [1.0, \"x\"]\nstiffnesses = [1.0, 1.0]\n",
+         "m.toml:2: frame.masses: must be a number"},
         {__LINE__, "[frame]\nmasses = [1.0, 0.0]\nstiffnesses = [1.0, 1.0]\ndamping_ratios = [0.0, 0.0]\n",
          "m.toml:2: frame.masses: a mass must be positive"},
         {__LINE__, frame + "[[tmd]]\nstorey = 3\nmass = 0.1\nstiffness = 1.0\ndamping = 0.1\n" + force + sweep,
          "m.toml:6: tmd[1].storey: 3 outside 1 to 2"},
         {__LINE__, frame + "[[tmd]]\nstorey = 1\nmass = -0.1\nstiffness = 1.0\ndamping = 0.1\n" + force + sweep,
          "m.toml:7: tmd[1].mass: must be positive"},
-        {__LINE__, frame + "[[tmd]]\nstorey = 1\nmass = 0.1\nfrequency_ratio = 1.0\nmode = 3\ndamping = 0.1\n" + force + sweep,
+        {__LINE__,
+         frame + "[[tmd]]\nstorey = 1\nmass = 0.1\nfrequency_ratio = 1.0\nmode = 3\ndamping = 0.1\n" + force + sweep,
          "m.toml:9: tmd[1].mode: 3 outside 1 to 2"},
-        {__LINE__, "[frame]\nmasses = [1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0]\nstiffnesses = [1.0]\n",
+        {__LINE__,
+         "[frame]\nmasses = [1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, "
+         "1.0, 1.0, 1.0]\nstiffnesses = [1.0]\n",
          "m.toml:2: frame.masses: more than 20 storeys"},
-        {__LINE__, "[frame]\nmass_matrix = [[1.0, 0.0], [0.0]]\nstiffness_matrix = [[1.0]]\n", "m.toml:2: frame.mass_matrix: not square"},
+        {__LINE__, "[frame]\nmass_matrix = [[1.0, 0.0], [0.0]]\nstiffness_matrix = [[1.0]]\n",
+         "m.toml:2: frame.mass_matrix: not square"},
         {__LINE__, "[frame]\nmass_matrix = [[1.0, 0.5], [0.0, 1.0]]\nstiffness_matrix = [[1.0]]\n",
          "m.toml:2: frame.mass_matrix: not symmetric"},
-        {__LINE__, "[frame]\nmass_matrix = [[1.0, 2.0], [2.0, 1.0]]\nstiffness_matrix = [[2.0, 0.0], [0.0, 1.0]]\n"
-                   "damping_ratios = [0.0, 0.0]\n[force]\ncos = [1.0, 0.0]\n" + sweep,
+        {__LINE__,
+         "[frame]\nmass_matrix = [[1.0, 2.0], [2.0, 1.0]]\nstiffness_matrix = [[2.0, 0.0], [0.0, 1.0]]\n"
+         "damping_ratios = [0.0, 0.0]\n[force]\ncos = [1.0, 0.0]\n" +
+             sweep,
          "m.toml:1: frame.mass_matrix: the mass matrix is not positive definite"},
         {__LINE__, frame + "[force]\ncos = [1.0]\n" + sweep, "m.toml:6: force.cos: must hold 2 values, holds 1"},
-        {__LINE__, frame + force + sweep + "[files]\ndata = \"toolongname\"\n", "m.toml:12: files.data: file name \"toolongname\" longer than 8"},
-        {__LINE__, frame + force + sweep + "[files]\nresults = \"nul.txt\"\n", "m.toml:12: files.results: file name \"nul.txt\" names a device"},
-        {__LINE__, frame + force + sweep + "[files]\nplot = \"LPT1\"\n", "m.toml:12: files.plot: file name \"LPT1\" names a device"},
-        {__LINE__, frame + force + "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.0\n", "m.toml:10: sweep.step: must be positive"},
-        {__LINE__, frame + force + "[sweep]\nfrom = 0.0\nto = 2e6\nstep = 1.0\n", "m.toml:7: sweep: a range of more than 1000000 steps"},
+        {__LINE__, frame + force + sweep + "[files]\ndata = \"toolongname\"\n",
+         "m.toml:12: files.data: file name \"toolongname\" longer than 8"},
+        {__LINE__, frame + force + sweep + "[files]\nresults = \"nul.txt\"\n",
+         "m.toml:12: files.results: file name \"nul.txt\" names a device"},
+        {__LINE__, frame + force + sweep + "[files]\nplot = \"LPT1\"\n",
+         "m.toml:12: files.plot: file name \"LPT1\" names a device"},
+        {__LINE__, frame + force + "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.0\n",
+         "m.toml:10: sweep.step: must be positive"},
+        {__LINE__, frame + force + "[sweep]\nfrom = 0.0\nto = 2e6\nstep = 1.0\n",
+         "m.toml:7: sweep: a range of more than 1000000 steps"},
         {__LINE__, frame + force + sweep + "plot = [1, 3]\n", "m.toml:11: sweep.plot: unknown 3 outside 1 to 2"},
-        {__LINE__, "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[1.0, 0.0], [0.0, 1.0]]\n"
-                   "damping_ratios = [0.02, 0.02]\n" + force + sweep,
+        {__LINE__,
+         "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[1.0, 0.0], [0.0, 1.0]]\n"
+         "damping_ratios = [0.02, 0.02]\n" +
+             force + sweep,
          "m.toml:1: frame: the two lowest natural frequencies are equal"},
-        {__LINE__, frame + [&] {
-             std::string many;
-             for (int i = 0; i < 41; ++i) many += "[[tmd]]\nstorey = 1\nmass = 0.1\nstiffness = 1.0\ndamping = 0.1\n";
-             return many;
-         }() + force + sweep,
+        {__LINE__,
+         frame +
+             [&] {
+                 std::string many;
+                 for (int i = 0; i < 41; ++i)
+                     many += "[[tmd]]\nstorey = 1\nmass = 0.1\nstiffness = 1.0\ndamping = 0.1\n";
+                 return many;
+             }() +
+             force + sweep,
          "m.toml:205: tmd: more than 40 tuned masses"},
         {__LINE__, frame + force, "m.toml: sweep: missing table"},
         {__LINE__, "[frame\n", "m.toml:1: (syntax):"},

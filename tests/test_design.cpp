@@ -4,6 +4,7 @@
 // digits, and every refusal of a description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
@@ -248,6 +249,17 @@ TEST(Design, StoreysPrintTheProgramsDigitsOnTheExample) {
     const design::Model m = model_of(text);
     const design::Response r = design::compute_response(m, "rama3t.toml");
     ASSERT_EQ(printed.size(), r.lambda.size());
+
+    // The CSV of the same sweep: its columns, and one row per step.
+    e2e::Run csv = build;
+    csv.args = {"response", "rama3t.toml", "--csv", "r.csv", "--hz"};
+    const e2e::Outcome answered = e2e::run(csv);
+    ASSERT_EQ(answered.status, 0) << answered.err;
+    const std::string& table = answered.files.at("r.csv");
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "f_hz,amplitude_1,phase_1,amplitude_2,phase_2,amplitude_3,phase_3,amplitude_4,phase_4,stroke_1,"
+              "drift_1,drift_2,drift_3");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), r.lambda.size() + 1);
     for (std::size_t i = 0; i < printed.size(); ++i) {
         ASSERT_EQ(printed[i].size(), 3u);
         for (std::size_t k = 0; k < 3; ++k) {

@@ -383,3 +383,23 @@ TEST(Design, CommandLineErrorsAreUsageErrors) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "gnuplot is not installed";
+    std::ifstream in(VARNOSTIK_EXAMPLES "/rama3t.toml");
+    e2e::Run r;
+    r.program = VARNOSTIK_DESIGN_BIN;
+    r.args = {"response", "rama3t.toml", "--csv", "r.csv", "-o", "r.svg", "--lang", "en"};
+    r.files = {{"rama3t.toml", std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())}};
+    const e2e::Outcome o = e2e::run(r);
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(o.files.count("r.svg"), 1u);
+    const std::string& svg = o.files.at("r.svg");
+    for (const char* text : {"unknown 3", "unknown 1", "stroke of tuned mass 1"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    EXPECT_EQ(svg.find("unknown 4"), std::string::npos);
+}
+
+}  // namespace

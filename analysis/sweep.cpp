@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <sched.h>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "analysis/ring.h"

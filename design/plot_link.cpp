@@ -4,7 +4,8 @@
 #include <numbers>
 
 #include "plot/curves.h"
-#include "plot/draw.h"
+#include "plot/gnuplot.h"
+#include "plot/script.h"
 
 namespace design {
 
@@ -20,24 +21,24 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     plot::Curves c;
     c.hz = hz;
     const double per_axis = hz ? 2.0 * std::numbers::pi : 1.0;
-    for (double l : r.lambda) c.x.push_back(l / per_axis);
+    std::vector<double> x;
+    for (double l : r.lambda) x.push_back(l / per_axis);
+    if (!x.empty()) c.from = x.front(), c.to = x.back();
+    c.steps = static_cast<long>(x.size());
     for (int32_t i = 0; i < m.LK; ++i) c.natural.push_back(OMEGA[static_cast<std::size_t>(i)] / per_axis);
-    for (int32_t k : m.plot) {
+    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase) {
         plot::Series s;
-        s.unknown = k;
-        s.amplitude = r.amplitude[static_cast<std::size_t>(k - 1)];
-        s.phase = r.phase[static_cast<std::size_t>(k - 1)];
+        s.unknown = unknown;
+        s.amplitude = {x, amplitude};
+        s.phase = {x, plot::unwrap_degrees(phase)};
         c.series.push_back(std::move(s));
-    }
+    };
+    for (int32_t k : m.plot)
+        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)]);
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
     // and named a stroke in the key below.
-    for (std::size_t t = 0; t < r.stroke.size(); ++t) {
-        plot::Series s;
-        s.unknown = m.LK + static_cast<int32_t>(t) + 1;
-        s.amplitude = r.stroke[t];
-        s.phase = r.stroke_phase[t];
-        c.series.push_back(std::move(s));
-    }
+    for (std::size_t t = 0; t < r.stroke.size(); ++t)
+        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t]);
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
@@ -47,9 +48,16 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     for (std::size_t t = 0; t < r.stroke.size(); ++t) {
         const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
         const std::size_t at = script.find(from);
-        if (at != std::string::npos) script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
+        if (at != std::string::npos)
+            script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
     }
-    return plot::run_gnuplot(script);
+    plot::GnuplotProcess gnuplot;
+    if (std::string e = gnuplot.start(); !e.empty()) return e;
+    gnuplot.feed(script);
+    const plot::GnuplotProcess::Outcome done = gnuplot.finish();
+    if (done.kind != plot::GnuplotProcess::Outcome::Kind::done)
+        return done.message.empty() ? std::string("gnuplot was interrupted") : done.message;
+    return "";
 }
 
 }  // namespace design

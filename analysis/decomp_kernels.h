@@ -51,6 +51,17 @@ template <int W>
     std::memcpy(to, &x, sizeof x);
 }
 
+// A value of T (a double or a vector of them) to and from memory.
+template <class T>
+[[gnu::always_inline]] inline void get(T& x, const double* from) {
+    std::memcpy(&x, from, sizeof x);
+}
+
+template <class T>
+[[gnu::always_inline]] inline void put(double* to, const T& x) {
+    std::memcpy(to, &x, sizeof x);
+}
+
 // Rows [r0, r1) of the C columns y[c] receive the steps s = 0..b-1 in order:
 // y[c][k] := y[c][k] - x[s][k]*f[s*fs + c], where x[s] is the pivot column
 // of step s and f its multipliers.  R*W rows are held in registers at a
@@ -193,10 +204,42 @@ struct strip {
 // of a step is its pivot row after the earlier steps, divided by the pivot
 // d[s]; then every pivot row t takes the step with the pivot column's
 // element X[s][t] (the pivot's own row included, where X holds d - 1).
+//
+// A whole group of steps goes two steps to a pass over the rows: the
+// second multiplier is formed from its row after the first step (that
+// difference is formed again, to the same bits, when the row's turn comes).
+template <class T>
+[[gnu::always_inline]] inline void strip_eight(strip& st, const double (*X)[kStripSteps],
+                                               const double* d, index_t c) {
+    VARNOSTIK_UNROLL for (int s = 0; s < kStripSteps; s += 2) {
+        T f0, f1;
+        get(f0, &st.S[s][c]);
+        f0 = f0 / d[s];
+        get(f1, &st.S[s + 1][c]);
+        f1 = (f1 - X[s][s + 1] * f0) / d[s + 1];
+        put<T>(&st.F[s][c], f0);
+        put<T>(&st.F[s + 1][c], f1);
+        VARNOSTIK_UNROLL for (int t = 0; t < kStripSteps; ++t) {
+            T y;
+            get(y, &st.S[t][c]);
+            y = y - X[s][t] * f0;
+            y = y - X[s + 1][t] * f1;
+            put<T>(&st.S[t][c], y);
+        }
+    }
+}
+
 template <int W>
 [[gnu::always_inline]] inline void strip_steps(strip& st, const double (*X)[kStripSteps],
                                                const double* d, int b, index_t m) {
     using v = typename simd<W>::v;
+    static_assert(kStripSteps % 2 == 0, "the steps of a group go in pairs");
+    if (b == kStripSteps) {
+        index_t c = 0;
+        for (; c + W <= m; c += W) strip_eight<v>(st, X, d, c);
+        for (; c < m; ++c) strip_eight<double>(st, X, d, c);
+        return;
+    }
     for (int s = 0; s < b; ++s) {
         const double ds = d[s];
         index_t c = 0;
@@ -260,33 +303,68 @@ template <int W, int R, int C, int R1>
     }
 }
 
-// Within a group of steps the columns are taken left to right: column i
-// first takes the group's earlier steps, then gives its own pivot.  After
-// the group every later column takes all of its steps at once.
+// The group's own columns i0..i0+B-1 factored among themselves.  Their
+// pivot rows first, as a small block P (P[t][c] is row p0+t of column
+// i0+c), where column c takes the steps s < c and then gives its pivot;
+// then every other row of column c takes the same steps with the
+// multipliers found there.  A failing pivot stops the group with its own
+// column brought up to the step before it, like the columns before it;
+// the result is its position in the group, or -1 when every pivot passed.
+template <int W, int R1>
+[[gnu::always_inline]] inline int factor_group(double* A, index_t n, index_t i0, int B, double* d,
+                                               double& DFAIL, int32_t& IFAIL) {
+    const index_t p0 = i0 - 1;
+    double P[kStripSteps][kStripSteps];
+    double F[kStripSteps][kStripSteps];
+    double* const first = A + p0 * n + p0;
+    for (int c = 0; c < B; ++c)
+        for (int t = 0; t < B; ++t) P[t][c] = first[c * n + t];
+    int failed = -1;
+    for (int c = 0; c < B; ++c) {
+        for (int s = 0; s < c; ++s) {
+            const double f = P[s][c] / d[s];
+            F[s][c] = f;
+            for (int t = 0; t < B; ++t) P[t][c] = P[t][c] - P[t][s] * f;
+        }
+        const double dc = P[c][c];
+        if (pivot_fails(dc)) {
+            DFAIL = dc;
+            IFAIL = static_cast<int32_t>(i0 + c);
+            failed = c;
+            break;
+        }
+        d[c] = dc;
+        P[c][c] = dc - 1;
+    }
+    const int done = failed < 0 ? B : failed + 1;
+    for (int c = 0; c < done; ++c)
+        for (int t = 0; t < B; ++t) first[c * n + t] = P[t][c];
+    const double* x[kStripSteps];
+    for (int s = 0; s < B; ++s) x[s] = A + (p0 + s) * n;
+    for (int c = 0; c < done; ++c) {
+        double* y[1] = {A + (p0 + c) * n};
+        update_rows<W, R1, 1>(y, x, &F[0][c], kStripSteps, c, 0, p0);
+        update_rows<W, R1, 1>(y, x, &F[0][c], kStripSteps, c, p0 + B, n);
+    }
+    return failed;
+}
+
+// Steps in groups of kStripSteps: the group's columns factored among
+// themselves, then every later column takes the group's steps at once.
 template <int W, int R, int C, int R1>
 [[gnu::always_inline]] inline void decomp_by_strips(double* A, index_t n, double& DFAIL,
                                                     int32_t& IFAIL) {
     double d[kStripSteps];
     for (index_t i0 = 1; i0 <= n; i0 += kStripSteps) {
-        const index_t i1 = std::min<index_t>(i0 + kStripSteps - 1, n);
-        for (index_t i = i0; i <= i1; ++i) {
-            const int s = static_cast<int>(i - i0);
-            apply_steps<W, R, C, R1>(A, n, i0, s, d, i - 1, i);
-            double* ci = A + (i - 1) * n;
-            const double di = ci[i - 1];
-            if (pivot_fails(di)) {
-                // Bring the later columns up to step i-1, so that the
-                // matrix is left as the plain loop leaves it at this pivot.
-                apply_steps<W, R, C, R1>(A, n, i0, s, d, i, n);
-                DFAIL = di;
-                IFAIL = static_cast<int32_t>(i);
-                return;
-            }
-            d[s] = di;
-            ci[i - 1] = di - 1;
+        const int B = static_cast<int>(std::min<index_t>(kStripSteps, n - i0 + 1));
+        const int failed = factor_group<W, R1>(A, n, i0, B, d, DFAIL, IFAIL);
+        if (failed >= 0) {
+            // Bring the later columns up to the step before the failing
+            // pivot, so that the matrix is left as the plain loop leaves it.
+            apply_steps<W, R, C, R1>(A, n, i0, failed, d, i0 + failed, n);
+            return;
         }
-        // Columns i0..i1 are final; every later column takes their steps.
-        apply_steps<W, R, C, R1>(A, n, i0, static_cast<int>(i1 - i0 + 1), d, i1, n);
+        apply_steps<W, R, C, R1>(A, n, i0, B, d, i0 - 1 + B, n);
     }
     DFAIL = 0;
     IFAIL = 0;

@@ -41,7 +41,7 @@ using namespace solve_kernels::body;
 namespace {
 #if defined(__x86_64__) || defined(__i386__)
 VARNOSTIK_KERNEL_SET(avx512, __attribute__((target("avx512f"))), 8, 3, 4)
-VARNOSTIK_KERNEL_SET(avx2, __attribute__((target("avx2"))), 4, 3, 4)
+VARNOSTIK_KERNEL_SET(avx2, __attribute__((target("avx2"))), 4, 2, 4)
 #endif
 VARNOSTIK_KERNEL_SET(base, , 2, 2, 4)
 

@@ -205,27 +205,37 @@ struct strip {
 // d[s]; then every pivot row t takes the step with the pivot column's
 // element X[s][t] (the pivot's own row included, where X holds d - 1).
 //
-// A whole group of steps goes two steps to a pass over the rows: the
-// second multiplier is formed from its row after the first step (that
-// difference is formed again, to the same bits, when the row's turn comes).
+// A whole group of steps goes kPassSteps steps at a time: first those
+// steps' multipliers of every column (each formed from its row after the
+// earlier steps; the columns' short chains of division, products and
+// differences overlap one another), then every pivot row takes the steps
+// (the differences of the multipliers' rows are formed again there, to the
+// same bits).
+constexpr int kPassSteps = 2;
+
 template <class T>
-[[gnu::always_inline]] inline void strip_eight(strip& st, const double (*X)[kStripSteps],
-                                               const double* d, index_t c) {
-    VARNOSTIK_UNROLL for (int s = 0; s < kStripSteps; s += 2) {
-        T f0, f1;
-        get(f0, &st.S[s][c]);
-        f0 = f0 / d[s];
-        get(f1, &st.S[s + 1][c]);
-        f1 = (f1 - X[s][s + 1] * f0) / d[s + 1];
-        put<T>(&st.F[s][c], f0);
-        put<T>(&st.F[s + 1][c], f1);
-        VARNOSTIK_UNROLL for (int t = 0; t < kStripSteps; ++t) {
-            T y;
-            get(y, &st.S[t][c]);
-            y = y - X[s][t] * f0;
-            y = y - X[s + 1][t] * f1;
-            put<T>(&st.S[t][c], y);
-        }
+[[gnu::always_inline]] inline void pass_multipliers(strip& st, const double (*X)[kStripSteps],
+                                                    const double* d, int s, index_t c) {
+    T f[kPassSteps];
+    VARNOSTIK_UNROLL for (int q = 0; q < kPassSteps; ++q) {
+        T y;
+        get(y, &st.S[s + q][c]);
+        VARNOSTIK_UNROLL for (int r = 0; r < q; ++r) y = y - X[s + r][s + q] * f[r];
+        f[q] = y / d[s + q];
+        put(&st.F[s + q][c], f[q]);
+    }
+}
+
+template <class T>
+[[gnu::always_inline]] inline void pass_rows(strip& st, const double (*X)[kStripSteps], int s,
+                                             index_t c) {
+    T f[kPassSteps];
+    VARNOSTIK_UNROLL for (int q = 0; q < kPassSteps; ++q) get(f[q], &st.F[s + q][c]);
+    VARNOSTIK_UNROLL for (int t = 0; t < kStripSteps; ++t) {
+        T y;
+        get(y, &st.S[t][c]);
+        VARNOSTIK_UNROLL for (int q = 0; q < kPassSteps; ++q) y = y - X[s + q][t] * f[q];
+        put(&st.S[t][c], y);
     }
 }
 
@@ -233,11 +243,15 @@ template <int W>
 [[gnu::always_inline]] inline void strip_steps(strip& st, const double (*X)[kStripSteps],
                                                const double* d, int b, index_t m) {
     using v = typename simd<W>::v;
-    static_assert(kStripSteps % 2 == 0, "the steps of a group go in pairs");
+    static_assert(kStripSteps % kPassSteps == 0, "a group is whole passes");
     if (b == kStripSteps) {
-        index_t c = 0;
-        for (; c + W <= m; c += W) strip_eight<v>(st, X, d, c);
-        for (; c < m; ++c) strip_eight<double>(st, X, d, c);
+        for (int s = 0; s < kStripSteps; s += kPassSteps) {
+            index_t c = 0;
+            for (; c + W <= m; c += W) pass_multipliers<v>(st, X, d, s, c);
+            for (; c < m; ++c) pass_multipliers<double>(st, X, d, s, c);
+            for (c = 0; c + W <= m; c += W) pass_rows<v>(st, X, s, c);
+            for (; c < m; ++c) pass_rows<double>(st, X, s, c);
+        }
         return;
     }
     for (int s = 0; s < b; ++s) {

@@ -317,6 +317,36 @@ template <int W, int R, int C, int R1>
     }
 }
 
+// Rows [r0, r1) of a whole group's columns (p0 + c, c = 0..7, 0-based)
+// take the group's steps: column c the steps s < c with the multipliers
+// F[s][c].  The W rows of all eight columns stay in registers, where each
+// column is final before the later ones use it.
+template <int W>
+[[gnu::always_inline]] inline void group_rows(double* A, index_t n, index_t p0,
+                                              const double (*F)[kStripSteps], index_t r0,
+                                              index_t r1) {
+    using v = typename simd<W>::v;
+    double* col[kStripSteps];
+    for (int c = 0; c < kStripSteps; ++c) col[c] = A + (p0 + c) * n;
+    index_t k = r0;
+    for (; k + W <= r1; k += W) {
+        v y[kStripSteps];
+        VARNOSTIK_UNROLL for (int c = 0; c < kStripSteps; ++c) {
+            load<W>(y[c], col[c] + k);
+            VARNOSTIK_UNROLL for (int s = 0; s < c; ++s) y[c] = y[c] - y[s] * F[s][c];
+        }
+        VARNOSTIK_UNROLL for (int c = 1; c < kStripSteps; ++c) store<W>(col[c] + k, y[c]);
+    }
+    for (; k < r1; ++k) {
+        double y[kStripSteps];
+        for (int c = 0; c < kStripSteps; ++c) {
+            y[c] = col[c][k];
+            for (int s = 0; s < c; ++s) y[c] = y[c] - y[s] * F[s][c];
+        }
+        for (int c = 1; c < kStripSteps; ++c) col[c][k] = y[c];
+    }
+}
+
 // The group's own columns i0..i0+B-1 factored among themselves.  Their
 // pivot rows first, as a small block P (P[t][c] is row p0+t of column
 // i0+c), where column c takes the steps s < c and then gives its pivot;
@@ -353,6 +383,11 @@ template <int W, int R1>
     const int done = failed < 0 ? B : failed + 1;
     for (int c = 0; c < done; ++c)
         for (int t = 0; t < B; ++t) first[c * n + t] = P[t][c];
+    if (done == kStripSteps) {
+        group_rows<W>(A, n, p0, F, 0, p0);
+        group_rows<W>(A, n, p0, F, p0 + B, n);
+        return failed;
+    }
     const double* x[kStripSteps];
     for (int s = 0; s < B; ++s) x[s] = A + (p0 + s) * n;
     for (int c = 0; c < done; ++c) {

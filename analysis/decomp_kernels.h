@@ -277,6 +277,50 @@ template <int W>
     }
 }
 
+// The b pivot rows of m columns (column c from first + c*n) into the strip
+// (in) or back (out), two rows of two columns at a time.
+template <bool in>
+[[gnu::always_inline]] inline void transpose(strip& st, double* first, index_t n, int b, index_t m) {
+    using pair = typename simd<2>::v;
+    index_t c = 0;
+    for (; c + 2 <= m; c += 2) {
+        double* const c0 = first + c * n;
+        double* const c1 = c0 + n;
+        int t = 0;
+        for (; t + 2 <= b; t += 2) {
+            pair a, e;
+            if (in) {
+                load<2>(a, c0 + t);
+                load<2>(e, c1 + t);
+                store<2>(&st.S[t][c], __builtin_shufflevector(a, e, 0, 2));
+                store<2>(&st.S[t + 1][c], __builtin_shufflevector(a, e, 1, 3));
+            } else {
+                load<2>(a, &st.S[t][c]);
+                load<2>(e, &st.S[t + 1][c]);
+                store<2>(c0 + t, __builtin_shufflevector(a, e, 0, 2));
+                store<2>(c1 + t, __builtin_shufflevector(a, e, 1, 3));
+            }
+        }
+        for (; t < b; ++t) {
+            if (in) {
+                st.S[t][c] = c0[t];
+                st.S[t][c + 1] = c1[t];
+            } else {
+                c0[t] = st.S[t][c];
+                c1[t] = st.S[t][c + 1];
+            }
+        }
+    }
+    for (; c < m; ++c)
+        for (int t = 0; t < b; ++t) {
+            if (in) {
+                st.S[t][c] = first[c * n + t];
+            } else {
+                first[c * n + t] = st.S[t][c];
+            }
+        }
+}
+
 // The steps i0..i0+b-1 (1-based; their pivot columns finished, their pivots
 // in d) applied to the columns [j0, j1) (0-based).  The pivot rows go
 // through the strip, where the multipliers arise; all other rows then take
@@ -297,11 +341,9 @@ template <int W, int R, int C, int R1>
     for (index_t jc = j0; jc < j1; jc += kStripColumns) {
         const index_t m = std::min(kStripColumns, j1 - jc);
         double* const first = A + jc * n + p0;
-        for (index_t c = 0; c < m; ++c)
-            for (int t = 0; t < b; ++t) st.S[t][c] = first[c * n + t];
+        transpose<true>(st, first, n, b, m);
         strip_steps<W>(st, X, d, b, m);
-        for (index_t c = 0; c < m; ++c)
-            for (int t = 0; t < b; ++t) first[c * n + t] = st.S[t][c];
+        transpose<false>(st, first, n, b, m);
         index_t c = 0;
         for (; c + C <= m; c += C) {
             double* y[C];

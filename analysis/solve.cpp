@@ -1,8 +1,9 @@
 // Linear equation solver for the harmonic-response system.
 //
 // The factoring and the column updates run in the vector kernels of
-// analysis/decomp_kernels.h, which round every element exactly as the plain
-// loops do; this file picks the clone of the kernels for the processor.
+// analysis/decomp_kernels.h and analysis/decomp_strips.h, which round every
+// element exactly as the plain loops do; this file picks the clone of the
+// kernels for the processor.
 #include "analysis/solve.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "analysis/decomp_kernels.h"
+#include "analysis/decomp_strips.h"
 
 namespace {
 

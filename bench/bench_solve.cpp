@@ -147,7 +147,7 @@ void bm_copy_only(benchmark::State& state) {
 void bm_decomp_solve(benchmark::State& state) {
     const auto n = static_cast<int32_t>(state.range(0));
     const std::vector<double> a0 = prepared_matrix(n);
-    std::vector<double> a(a0.size());
+    aligned_matrix a(a0.size());
     std::vector<double> v(static_cast<std::size_t>(n));
     double dfail = 0;
     int32_t ifail = 0;

@@ -21,10 +21,11 @@ using namespace solve_kernels::body;
 }  // namespace
 
 // One row per instruction set: its vector width, the register tiles of the
-// trailing update (R vectors of rows by C columns), and the clones of the
+// trailing update (R vectors of rows by C columns: 24 x 4 in AVX-512's 32
+// registers, 8 x 4 in the 16 of AVX2 and SSE2), and the clones of the
 // kernels built for it.  The widest set the processor offers is chosen at
 // the first call, so the program runs on any x86-64.
-#define VARNOSTIK_KERNEL_SET(name, isa, W, R, C)                                                  \
+#define VARNOSTIK_KERNEL_SET(name, isa, W, R, C)                                              \
     namespace name {                                                                          \
     isa void decomp(double* A, index_t n, double& DFAIL, int32_t& IFAIL) {                    \
         decomp_by_strips<W, R, C, 4>(A, n, DFAIL, IFAIL);                                     \
@@ -84,9 +85,10 @@ const solve_kernels::kernel_set& kernels() {
 
 }  // namespace
 
-// The factoring through the strip wants every column on its vector lanes
-// from the first row: a matrix that is not 64-byte aligned takes the
-// kernel that groups fewer steps and assumes nothing of its alignment.
+// The factoring through the strip is built for matrices on 64-byte
+// boundaries, as a step's work holds them (its loads then never straddle a
+// cache line); any other matrix takes the kernel of groups of four steps.
+// Both give the plain loop's bits.
 void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL) {
     const bool aligned = reinterpret_cast<std::uintptr_t>(A) % 64 == 0;
     (aligned ? kernels().decomp : kernels().decomp_any)(A, N, DFAIL, IFAIL);

@@ -86,8 +86,9 @@ const solve_kernels::kernel_set& kernels() {
 }  // namespace
 
 // The factoring through the strip is built for matrices on 64-byte
-// boundaries, as a step's work holds them (its loads then never straddle a
-// cache line); any other matrix takes the kernel of groups of four steps.
+// boundaries, as a step's work holds them (its vector loads then straddle
+// cache lines as little as the order allows); any other matrix takes the
+// kernel of groups of four steps.
 // Both give the plain loop's bits.
 void DECOMP(double* A, const int32_t& N, double& DFAIL, int32_t& IFAIL) {
     const bool aligned = reinterpret_cast<std::uintptr_t>(A) % 64 == 0;

@@ -32,16 +32,21 @@ void solve_skipping_zeros(const double* A, int32_t n, double* V);
 // (largest magnitude below 1e-20, or not a number), 0 otherwise.
 void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING);
 
-// The vectorised clones of DECOMP and column_updates (rows r0..r1-1), for
-// checking each
-// against the plain loop: decomp_for(8), (4) and (2) are the AVX-512, AVX2 and baseline
-// versions (nullptr when not built for this processor family);
-// decomp_width() is the one DECOMP dispatches to on this processor.
+// The clones of the kernels per instruction set, for checking each against
+// the plain loop: kernels_for(8), (4) and (2) are the AVX-512, AVX2 and
+// baseline sets (nullptr when not built for this processor family);
+// decomp_width() is the width whose set DECOMP uses on this processor.
 namespace solve_kernels {
 using decomp_fn = void (*)(double*, std::ptrdiff_t, double&, int32_t&);
-decomp_fn decomp_for(int width);
+// Rows r0..r1-1 of column_updates.
 using column_updates_fn = void (*)(double*, const double* const*, const double*, int, std::ptrdiff_t,
                                    std::ptrdiff_t);
-column_updates_fn column_updates_for(int width);
+struct kernel_set {
+    int width;                         // doubles in a vector
+    decomp_fn decomp;                  // steps by eights through a strip: 64-byte aligned matrices
+    decomp_fn decomp_any;              // steps by fours: any alignment
+    column_updates_fn column_updates;
+};
+const kernel_set* kernels_for(int width);
 int decomp_width();
 }  // namespace solve_kernels

@@ -3,12 +3,14 @@
 // factoring rounds exactly as the plain loop does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analysis/solve.h"
@@ -320,15 +322,41 @@ bool same_bits(const std::vector<double>& x, const std::vector<double>& y) {
     return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0);
 }
 
-// Orders 1..130 cover every remainder of the row, column and step blocks;
+// A matrix of order n laid at `offset` doubles past a 64-byte boundary.
+class placed_matrix {
+public:
+    placed_matrix(const matrix& a, std::size_t offset) : buffer_(a.size() + 8 + offset) {
+        const auto address = reinterpret_cast<std::uintptr_t>(buffer_.data());
+        data_ = buffer_.data() + ((64 - address % 64) % 64) / sizeof(double) + offset;
+        std::copy(a.begin(), a.end(), data_);
+    }
+    double* data() { return data_; }
+    matrix values(std::size_t count) const { return matrix(data_, data_ + count); }
+
+private:
+    matrix buffer_;
+    double* data_;
+};
+
+struct kernel_case {
+    std::string what;
+    int32_t n;
+    matrix a0;
+    int32_t failing;  // the pivot expected to fail, 0 for none
+};
+
+// Orders 1..130 cover every remainder of the row, column and step groups;
 // every third order gets a weak diagonal (large multipliers, much
 // cancellation), and every seventh a pivot that fails part way, where the
-// matrix must also be left exactly as the plain loop leaves it.
-void check_against_reference(const char* what, solve_kernels::decomp_fn kernel) {
+// matrix must also be left exactly as the plain loop leaves it.  Then the
+// sweep's own matrices [K - LAMBDA^2 M, LAMBDA C; -LAMBDA C, K - LAMBDA^2 M]
+// of a chain of NU storeys, below, near and above its resonances.
+std::vector<kernel_case> kernel_cases() {
+    std::vector<kernel_case> cases;
     std::mt19937_64 gen(4242);
     for (int32_t n = 1; n <= 130; ++n) {
-        SCOPED_TRACE(testing::Message() << what << ", order " << n);
         matrix a0 = random_matrix(gen, n, n % 3 == 0 ? 0.0 : 1.0 * n);
+        int32_t failing = 0;
         if (n % 7 == 0) {
             const int32_t p = (n * 5) / 7;  // zero pivot at position p + 1
             a0[static_cast<std::size_t>(p) * n + p] = 0;
@@ -337,17 +365,50 @@ void check_against_reference(const char* what, solve_kernels::decomp_fn kernel) 
                 a0[static_cast<std::size_t>(p) * n + k] = 0;  // column p+1
                 a0[static_cast<std::size_t>(k) * n + p] = 0;  // row p+1
             }
+            failing = p + 1;
         }
+        cases.push_back({"random order " + std::to_string(n), n, a0, failing});
+    }
+    for (int32_t NU : {7, 30, 31, 60}) {
+        for (double lambda : {0.05, 1.0, 7.3}) {
+            const int32_t n = 2 * NU;
+            matrix a0(static_cast<std::size_t>(n) * n, 0.0);
+            auto a = [&](int32_t i, int32_t j) -> double& { return a0[static_cast<std::size_t>(j) * n + i]; };
+            for (int32_t i = 0; i < NU; ++i)
+                for (int32_t j = std::max(0, i - 1); j <= std::min(NU - 1, i + 1); ++j) {
+                    const double k = i == j ? (i + 1 < NU ? 2e4 : 1e4) : -1e4;
+                    const double m = i == j ? 100.0 + i : 0.0;
+                    const double w = k - lambda * lambda * m;
+                    const double v = lambda * (0.002 * k + 0.01 * m);
+                    a(i, j) = w;
+                    a(NU + i, NU + j) = w;
+                    a(i, NU + j) = v;
+                    a(NU + i, j) = -v;
+                }
+            cases.push_back({"chain of " + std::to_string(NU) + " at LAMBDA " + std::to_string(lambda), n, a0, -1});
+        }
+    }
+    return cases;
+}
+
+// Every case factored by the kernel (DECOMP itself when null) on a matrix
+// `offset` doubles past a 64-byte boundary, against the plain loop.
+void check_against_reference(const char* what, solve_kernels::decomp_fn kernel, std::size_t offset) {
+    static const std::vector<kernel_case> cases = kernel_cases();
+    std::mt19937_64 gen(99);
+    for (const kernel_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << what << ", offset " << offset << ", " << c.what);
+        const int32_t n = c.n;
         std::uniform_real_distribution<double> u(-1.0, 1.0);
         std::vector<double> v0(static_cast<std::size_t>(n));
         for (auto& x : v0) x = u(gen);
 
-        matrix expected = a0;
+        matrix expected = c.a0;
         double dref = -1;
         int32_t iref = -1;
         reference_decomp(expected.data(), n, dref, iref);
 
-        matrix got = a0;
+        placed_matrix got(c.a0, offset);
         double dgot = -2;
         int32_t igot = -2;
         if (kernel != nullptr) {
@@ -357,9 +418,9 @@ void check_against_reference(const char* what, solve_kernels::decomp_fn kernel) 
         }
         ASSERT_EQ(igot, iref);
         ASSERT_EQ(std::memcmp(&dgot, &dref, sizeof dref), 0);
-        ASSERT_TRUE(same_bits(got, expected)) << "factored form differs";
-        if (n % 7 == 0) {
-            ASSERT_EQ(iref, (n * 5) / 7 + 1);
+        ASSERT_TRUE(same_bits(got.values(c.a0.size()), expected)) << "factored form differs";
+        if (c.failing >= 0) {
+            ASSERT_EQ(iref, c.failing);
         }
 
         if (iref == 0) {
@@ -373,22 +434,23 @@ void check_against_reference(const char* what, solve_kernels::decomp_fn kernel) 
 }
 
 TEST(DecompKernels, DispatchedFactoringAndSolutionMatchThePlainLoopBitForBit) {
-    check_against_reference("dispatched", nullptr);
+    // Aligned, the strip kernel; one double and four doubles past, the other.
+    for (std::size_t offset : {0, 1, 4}) check_against_reference("dispatched", nullptr, offset);
 }
 
 TEST(DecompKernels, EveryCloneThisProcessorRunsMatchesThePlainLoopBitForBit) {
     const int widest = solve_kernels::decomp_width();
     for (int width : {2, 4, 8}) {
         if (width > widest) continue;
-        const solve_kernels::decomp_fn kernel = solve_kernels::decomp_for(width);
-        ASSERT_NE(kernel, nullptr) << "width " << width;
-        check_against_reference(width == 8 ? "8 lanes" : width == 4 ? "4 lanes" : "2 lanes",
-                                kernel);
+        const solve_kernels::kernel_set* set = solve_kernels::kernels_for(width);
+        ASSERT_NE(set, nullptr) << "width " << width;
+        const std::string lanes = std::to_string(width) + " lanes";
+        check_against_reference((lanes + ", by strips").c_str(), set->decomp, 0);
+        check_against_reference((lanes + ", by columns").c_str(), set->decomp_any, 0);
         // The column updates of SOLVE and the accuracy check: every count of
         // columns, every length around the lanes and the register blocks,
         // against y - x[0]*f[0] - x[1]*f[1] - ... element by element.
-        const solve_kernels::column_updates_fn update = solve_kernels::column_updates_for(width);
-        ASSERT_NE(update, nullptr) << "width " << width;
+        const solve_kernels::column_updates_fn update = set->column_updates;
         std::mt19937_64 gen(static_cast<uint64_t>(width));
         std::uniform_real_distribution<double> u(-1.0, 1.0);
         for (int b = 1; b <= kMaxColumnUpdates; ++b) {

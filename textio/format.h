@@ -2,6 +2,7 @@
 // program of operations, and cached by that text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -47,6 +48,52 @@ struct FormatProgram {
 inline constexpr int kMaxGroupDepth = 16;
 
 FormatProgram parse_format(std::string_view text);
+
+// Walks a format program as a statement performs it: groups repeated by
+// their counts, and the reversion at the final parenthesis.
+class FormatWalker {
+public:
+    explicit FormatWalker(const FormatProgram& p) : p_(p) {}
+
+    // The next operation in performing order.  At the final parenthesis the
+    // caller decides: stop, or revert().
+    const FormatOp& next() {
+        for (;;) {
+            const FormatOp& op = p_.ops[static_cast<std::size_t>(pc_)];
+            if (op.kind == FormatOp::group_begin) {
+                stack_[depth_++] = op.n;
+                ++pc_;
+                continue;
+            }
+            if (op.kind == FormatOp::group_end) {
+                if (--stack_[depth_ - 1] > 0) {
+                    pc_ = op.jump + 1;
+                } else {
+                    --depth_;
+                    ++pc_;
+                }
+                continue;
+            }
+            if (op.kind != FormatOp::finish) ++pc_;
+            return op;
+        }
+    }
+
+    // Continues at the reversion point; false when the part reverted to
+    // holds no data descriptor (the statement would never end).
+    bool revert() {
+        if (!p_.reversion_has_data) return false;
+        pc_ = p_.reversion;
+        depth_ = 0;
+        return true;
+    }
+
+private:
+    const FormatProgram& p_;
+    int32_t pc_ = 0;
+    int32_t stack_[kMaxGroupDepth + 1] = {};
+    int depth_ = 0;
+};
 
 // The parsed program of a specification text, parsed on its first use.
 const FormatProgram& cached_format(std::string_view text);

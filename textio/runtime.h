@@ -55,6 +55,9 @@ enum class IoError : int {
     not_a_file = 1043,
     too_many_units = 1044,
     value_refused = 1050,
+    // A decimal comma refused at the interactive console, where the read is
+    // asked again; never reported.
+    decimal_comma = 1051,
 };
 
 enum class IoOp { read, write, open, close };

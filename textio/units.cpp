@@ -563,6 +563,10 @@ bool flush_all_units() {
     return ok;
 }
 
+bool interactive_console(int number) {
+    return g_one_console && number >= 0 && number <= kMaxUnit && is_console(number);
+}
+
 bool console_line_pending() { return g_pending; }
 void set_console_pending(bool pending) { g_pending = pending; }
 

@@ -42,6 +42,11 @@ void put_record(int number, std::string_view record);
 // that the user types on a line of its own.
 std::string_view get_line(int number);
 
+// Whether a read on the unit is a console read with one console unit for
+// input and output (standard input and output both terminals): the reads
+// that may ask a slip again.
+bool interactive_console(int number);
+
 // The 1-based number of the line last taken from a file unit (0 for the
 // console and devices).
 long line_number(int number);

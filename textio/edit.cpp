@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace textio {
 namespace {
@@ -127,24 +128,56 @@ uint64_t scaled_digits(uint64_t m, int e, int s) {
     return big_shr_to_u64(b, 0);
 }
 
+// The same for the values the system shows most, 10^-37 to 2^53, in two
+// or three 64-bit words instead of limbs: m * 5^s * 2^(e+s) with 5^s
+// below 2^128 and a right shift.  False when the value lies outside.
+__extension__ typedef unsigned __int128 u128;
+
+constexpr int kPow5Wide = 55;  // 5^55 < 2^128 < 5^56
+struct Pow5Table {
+    u128 p[kPow5Wide + 1];
+    constexpr Pow5Table() : p() {
+        p[0] = 1;
+        for (int k = 1; k <= kPow5Wide; ++k) p[k] = p[k - 1] * 5;
+    }
+};
+constexpr Pow5Table kPow5Wide128;
+
+bool scaled_digits_wide(uint64_t m, int e, int s, uint64_t& out) {
+    const int sh = e + s;
+    if (s < 0 || s > kPow5Wide || sh >= 0) return false;
+    const u128 p5 = kPow5Wide128.p[s];
+    // m * 5^s in three words, least significant first.
+    const u128 lo = static_cast<u128>(m) * static_cast<uint64_t>(p5);
+    const u128 hi = static_cast<u128>(m) * static_cast<uint64_t>(p5 >> 64) + (lo >> 64);
+    const uint64_t w[4] = {static_cast<uint64_t>(lo), static_cast<uint64_t>(hi), static_cast<uint64_t>(hi >> 64), 0};
+    const int k = -sh;
+    if (k >= 192) return false;
+    const int at = k / 64;
+    const int r = k % 64;
+    out = r == 0 ? w[at] : (w[at] >> r) | (w[at + 1] << (64 - r));
+    return true;
+}
+
 void append_asterisks(std::string& rec, int w) {
     if (w > 0) rec.append(static_cast<std::size_t>(w), '*');
 }
 
 }  // namespace
 
-Decimal decode17(double magnitude) {
-    const uint64_t bits = std::bit_cast<uint64_t>(magnitude) & ~kSignBit;
+namespace {
+
+// The 17 significant digits of a finite non-zero magnitude (its bits
+// without the sign) as one integer r in [10^16, 10^17), and e such that
+// magnitude = 0.r x 10^e (r read as D1 D2 ... D17).
+struct Digits17 {
+    uint64_t r;
+    int exp;
+};
+
+Digits17 digits17(uint64_t bits) {
     const int field = static_cast<int>(bits >> 52);
     const uint64_t frac = bits & kFracMask;
-
-    Decimal out{};
-    if (bits == 0) {
-        out.digits[0] = '0';
-        out.ndigits = 1;
-        out.exp = 0;
-        return out;
-    }
     // The value is m * 2^e exactly.  Non-finite inputs are screened out by
     // the callers; they would decode as a value one binade above the largest.
     uint64_t m;
@@ -162,11 +195,12 @@ Decimal decode17(double magnitude) {
     // 10^(18-est) leaves 18 or 19 digits before the point.
     const int b = 64 - std::countl_zero(m) + e;
     int est = floor_log10_pow2(b - 1) + 1;
-    uint64_t q = scaled_digits(m, e, 18 - est);
-    if (q >= kTen18) {
-        q /= 10;  // truncating twice is truncating once
-        ++est;
-    }
+    uint64_t q;
+    if (!scaled_digits_wide(m, e, 18 - est, q)) q = scaled_digits(m, e, 18 - est);
+    // Without branches: which way these go depends on the value alone.
+    const bool nineteen = q >= kTen18;
+    q = nineteen ? q / 10 : q;  // truncating twice is truncating once
+    est += nineteen ? 1 : 0;
 
     // q now holds exactly the first 18 digits; the 18th rounds the 17th.
     uint64_t r = q / 10 + (q % 10 >= 5 ? 1 : 0);
@@ -174,6 +208,41 @@ Decimal decode17(double magnitude) {
         r = kTen17 / 10;
         ++est;
     }
+    return {r, est};
+}
+
+constexpr uint64_t kPow10[18] = {1u,
+                                 10u,
+                                 100u,
+                                 1000u,
+                                 10000u,
+                                 100000u,
+                                 1000000u,
+                                 10000000u,
+                                 100000000u,
+                                 1000000000u,
+                                 10000000000u,
+                                 100000000000u,
+                                 1000000000000u,
+                                 10000000000000u,
+                                 100000000000000u,
+                                 1000000000000000u,
+                                 10000000000000000u,
+                                 kTen17};
+
+}  // namespace
+
+Decimal decode17(double magnitude) {
+    const uint64_t bits = std::bit_cast<uint64_t>(magnitude) & ~kSignBit;
+    Decimal out{};
+    if (bits == 0) {
+        out.digits[0] = '0';
+        out.ndigits = 1;
+        out.exp = 0;
+        return out;
+    }
+    const Digits17 d = digits17(bits);
+    uint64_t r = d.r;
     int n = 17;
     while (n > 1 && r % 10 == 0) {
         r /= 10;
@@ -184,7 +253,7 @@ Decimal decode17(double magnitude) {
         r /= 10;
     }
     out.ndigits = n;
-    out.exp = est;
+    out.exp = d.exp;
     return out;
 }
 
@@ -243,32 +312,26 @@ void edit_exp(std::string& rec, double value, int w, int d) {
         return;
     }
 
-    Decimal dec = decode17(value);
     const bool zero = (bits & ~kSignBit) == 0;
     const bool negative = !zero && (bits & kSignBit) != 0;
 
-    // Round the 17-digit string, not the binary value, to the digits shown;
-    // a 64-bit real carries no more than 16 significant digits.
+    // Round the 17-digit string, not the binary value, to the n digits
+    // shown (half up on digit n + 1); a 64-bit real carries no more than 16
+    // significant digits.  Zero is the string "0": n zeros.
     const int n = d < 16 ? d : 16;
-    int shown = dec.ndigits;
-    if (shown > n) {
-        shown = n;
-        if (dec.digits[n] >= '5') {
-            int i = n - 1;
-            while (i >= 0 && dec.digits[i] == '9') {
-                dec.digits[i] = '0';
-                --i;
-            }
-            if (i >= 0) {
-                ++dec.digits[i];
-            } else {
-                dec.digits[0] = '1';
-                ++dec.exp;
-            }
+    uint64_t t = 0;
+    int e = 0;
+    if (!zero) {
+        const Digits17 dec = digits17(bits & ~kSignBit);
+        // The first n + 1 digits; the system's six digits by a constant.
+        const uint64_t upto = n == 6 ? dec.r / kPow10[10] : dec.r / kPow10[16 - n];
+        t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        e = dec.exp;
+        if (t == kPow10[n]) {
+            t = kPow10[n - 1];
+            ++e;
         }
     }
-
-    const int e = dec.exp;
     const int mag = e < 0 ? -e : e;
     if (mag > 999) {
         append_asterisks(rec, w);
@@ -293,12 +356,21 @@ void edit_exp(std::string& rec, double value, int w, int d) {
         append_asterisks(rec, w);
         return;
     }
-    rec.append(static_cast<std::size_t>(w - len), ' ');
-    if (negative) rec.push_back('-');
-    rec.push_back('.');
-    rec.append(dec.digits, static_cast<std::size_t>(shown));
-    rec.append(static_cast<std::size_t>(d - shown), '0');
-    rec.append(expo, 4);
+    // Written in place, each character once: the field is in the record's
+    // memory only, never copied there from a buffer of its own.
+    const std::size_t at = rec.size();
+    rec.resize(at + static_cast<std::size_t>(w), ' ');
+    char* out = rec.data() + at + (w - len);
+    char* const end = rec.data() + at + w;
+    *out = '-';
+    out += negative ? 1 : 0;
+    *out++ = '.';
+    for (int i = n - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + t % 10);
+        t /= 10;
+    }
+    for (char* z = out + n; z < end - 4; ++z) *z = '0';
+    std::memcpy(end - 4, expo, 4);
 }
 
 }  // namespace textio

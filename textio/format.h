@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +38,37 @@ struct FormatOp {
     bool is_data() const { return kind == int_edit || kind == exp_edit || kind == char_edit; }
 };
 
+// A program without '/' written out as the fields it performs, for the
+// statements performed thousands of times: each data field with the text
+// performed before it (literals, with the blanks of nX that a literal has
+// materialised) and the nX blanks pending right before it, and the text
+// after the last field.  A pass runs from the start (or from the reversion
+// point) to the final parenthesis.
+struct FlatField {
+    std::string text;
+    int32_t blanks = 0;
+    FormatOp::Kind kind = FormatOp::exp_edit;  // int_edit or exp_edit (d >= 1)
+    int32_t w = 0;
+    int32_t d = 0;
+};
+struct FlatPass {
+    std::vector<FlatField> fields;
+    std::string tail;
+};
+struct FlatProgram {
+    FlatPass first;
+    FlatPass again;          // each pass after a reversion
+    bool reverts = false;    // whether a reversion can take further items
+};
+
 struct FormatProgram {
     std::vector<FormatOp> ops;  // ends with exactly one finish
     int32_t reversion = 0;      // where scanning continues after the final ')'
     bool reversion_has_data = false;  // whether a reversion can ever consume an item
     std::string error;          // non-empty when the text cannot be read
+    // The flat form, for a valid output program that has one: no '/', no A
+    // and no E without fraction digits, and short when written out.
+    std::optional<FlatProgram> flat;
 };
 
 // Groups may nest this deep inside the outer parentheses.

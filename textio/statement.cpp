@@ -1,24 +1,15 @@
+// Input statements: formatted and free-form, from a line source.
 #include "textio/statement.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "textio/edit.h"
 #include "textio/scan.h"
 #include "textio/units.h"
 
 namespace textio {
 namespace {
-
-IoFault no_end() {
-    return {IoError::bad_format, "format has no edit descriptor for the items left"};
-}
-
-IoFault wrong_kind(const FormatOp& d) {
-    const char* what = d.kind == FormatOp::int_edit ? "I" : d.kind == FormatOp::exp_edit ? "E" : "A";
-    return {IoError::wrong_item_kind, std::string("item of the wrong kind for the ") + what + " edit descriptor"};
-}
 
 // What each input fault is called in the report and, where the cause is
 // likely a slip of the user's, what to type instead.
@@ -57,55 +48,6 @@ IoFault scan_fault(ScanError e, std::string_view text) {
 }
 
 }  // namespace
-
-IoResult format_items(const FormatProgram& p, const Out* items, std::size_t count, RecordSink& sink) {
-    if (!p.error.empty()) return IoFault{IoError::bad_format, p.error};
-    std::string rec;
-    rec.reserve(160);
-    std::size_t pending = 0;  // blanks of nX not yet materialised
-    std::size_t next = 0;
-    FormatWalker walk(p);
-    auto deliver = [&] {
-        sink.put(rec);
-        rec.clear();
-        pending = 0;
-    };
-    for (;;) {
-        const FormatOp& op = walk.next();
-        switch (op.kind) {
-        case FormatOp::literal:
-            rec.append(pending, ' ');
-            pending = 0;
-            rec += op.text;
-            continue;
-        case FormatOp::skip: pending += static_cast<std::size_t>(op.n); continue;
-        case FormatOp::slash: deliver(); continue;
-        case FormatOp::finish:
-            if (next == count) break;
-            if (!walk.revert()) return no_end();
-            deliver();
-            continue;
-        default: {
-            if (next == count) break;
-            const Out& item = items[next++];
-            rec.append(pending, ' ');
-            pending = 0;
-            if (op.kind == FormatOp::int_edit && item.kind == Out::integer) {
-                edit_int(rec, item.i, op.w);
-            } else if (op.kind == FormatOp::exp_edit && item.kind == Out::real) {
-                if (op.d < 1) return IoFault{IoError::bad_format, "E edit descriptor without a digit after the point"};
-                edit_exp(rec, item.r, op.w, op.d);
-            } else {
-                return wrong_kind(op);
-            }
-            continue;
-        }
-        }
-        break;
-    }
-    deliver();
-    return std::nullopt;
-}
 
 IoResult scan_items(const FormatProgram& p, const In* items, std::size_t count, LineSource& source) {
     if (!p.error.empty()) return IoFault{IoError::bad_format, p.error};

@@ -27,6 +27,13 @@ struct IoFault {
 };
 using IoResult = std::optional<IoFault>;
 
+// Faults of a program that output and input meet alike.
+inline IoFault no_end() { return {IoError::bad_format, "format has no edit descriptor for the items left"}; }
+inline IoFault wrong_kind(const FormatOp& d) {
+    const char* what = d.kind == FormatOp::int_edit ? "I" : d.kind == FormatOp::exp_edit ? "E" : "A";
+    return {IoError::wrong_item_kind, std::string("item of the wrong kind for the ") + what + " edit descriptor"};
+}
+
 // Takes each finished output record.
 class RecordSink {
 public:
@@ -46,8 +53,18 @@ protected:
 };
 
 // Output: performs the program over the items and hands every record to
-// sink; records delivered before a fault stay delivered.
+// sink; records delivered before a fault stay delivered.  The program's
+// flat form is used when it takes the items.
 IoResult format_items(const FormatProgram& program, const Out* items, std::size_t count, RecordSink& sink);
+
+// The same by the general interpreter alone, and by the flat form alone
+// (for items that flat_fits): each gives what the other gives.
+IoResult format_interpreted(const FormatProgram& program, const Out* items, std::size_t count, RecordSink& sink);
+void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, RecordSink& sink);
+
+// Whether the flat form takes the items: each item's kind is its field's,
+// and items left after the first pass have a reversion to take them.
+bool flat_fits(const FlatProgram& flat, const Out* items, std::size_t count);
 
 // Formatted input of the items from the lines of source.
 IoResult scan_items(const FormatProgram& program, const In* items, std::size_t count, LineSource& source);

@@ -94,22 +94,21 @@ const char* asked_again(const IoFault& fault) {
     return nullptr;
 }
 
-// Where the message about an input value says it stood.
-std::string where(int unit) {
-    long line = line_number(unit);
-    return line > 0 ? " in line " + std::to_string(line) : std::string();
-}
-
 [[noreturn]] void report(int unit, IoOp op, const IoFault& fault) {
     std::string msg = fault.message;
     if (fault.about_value) {
-        msg += where(unit);
+        msg += in_line(unit);
         if (fault.hint) msg += std::string("; ") + fault.hint;
     }
     io_error(fault.code, op, unit_name(unit), msg);
 }
 
 }  // namespace
+
+std::string in_line(int unit) {
+    const long line = line_number(unit);
+    return line > 0 ? " in line " + std::to_string(line) : std::string();
+}
 
 void write_fmt(int unit, std::string_view fmt, const Out* items, std::size_t count) {
     UnitSink sink(unit);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace textio {
 namespace {
@@ -52,25 +53,17 @@ void big_mul_pow5(Big& b, int k) {
     if (k > 0) big_mul_small(b, kPow5[k]);
 }
 
-// Divides in place by a constant divisor, so that the compiler turns the
-// division into a multiplication.
-template <uint32_t D>
-void big_div_const(Big& b) {
+// Divides in place by d, long division from the top limb down.  Given a
+// std::integral_constant the divisor is a constant, and the compiler turns
+// the division into a multiplication.
+template <class Divisor>
+void big_div(Big& b, Divisor d) {
+    const uint64_t dv = d;
     uint64_t rem = 0;
     for (int i = b.n - 1; i >= 0; --i) {
         const uint64_t cur = (rem << 32) | b.limb[i];
-        b.limb[i] = static_cast<uint32_t>(cur / D);
-        rem = cur % D;
-    }
-    while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
-}
-
-void big_div_small(Big& b, uint32_t d) {
-    uint64_t rem = 0;
-    for (int i = b.n - 1; i >= 0; --i) {
-        const uint64_t cur = (rem << 32) | b.limb[i];
-        b.limb[i] = static_cast<uint32_t>(cur / d);
-        rem = cur % d;
+        b.limb[i] = static_cast<uint32_t>(cur / dv);
+        rem = cur % dv;
     }
     while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
 }
@@ -123,8 +116,8 @@ uint64_t scaled_digits(uint64_t m, int e, int s) {
     b.n = w + 3;
     while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
     int k = t;
-    for (; k >= 13; k -= 13) big_div_const<1220703125u>(b);
-    if (k > 0) big_div_small(b, kPow5[k]);
+    for (; k >= 13; k -= 13) big_div(b, std::integral_constant<uint32_t, kPow5[13]>{});
+    if (k > 0) big_div(b, kPow5[k]);
     return big_shr_to_u64(b, 0);
 }
 

@@ -9,6 +9,7 @@
 #include "input/matrix.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
+#include "textio/units.h"
 
 using namespace model;
 using textio::kConsole;
@@ -73,6 +74,7 @@ void run_program(int argc, char** argv) {
     ask_name("(2X,'PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN')", RESNAM);
     ask_name("(2X,'PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW')", PLTNAM);
     textio::open_unit(kDataUnit, {DATNAM, 40});
+    textio::remove_if_left_empty(kDataUnit);
     textio::open_unit(kResultsUnit, {RESNAM, 40});
     textio::open_unit(kPlotUnit, {PLTNAM, 40});
 
@@ -85,6 +87,10 @@ void run_program(int argc, char** argv) {
         if (ICD == 1 || ICD == 2) break;
         write_fmt(kConsole, "(2X,'ICD MUSI BYC ROWNE 1 LUB 2')");
     }
+    // A typed model replaces the data file only once it is whole: a slip or
+    // an ending half-way leaves the earlier model as it was.
+    if (ICD == 1) textio::hold_records(kDataUnit);
+    if (ICD == 2) textio::read_only(kDataUnit);
     if (ICD == 1) typed_sizes();
     if (ICD == 2) recorded_sizes();
     NU = LK + LPT;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -10,7 +11,7 @@ constexpr std::string_view kVersion = "varnostik 1.0\n";
 
 constexpr std::string_view kUsage =
     "Usage: varnostik [NAME...]\n"
-    "       varnostik --help | --version\n"
+    "       varnostik -h | --help | --version\n"
     "\n"
     "Steady-state forced vibration of a multi-storey frame with vibration\n"
     "dampers, or of a block foundation, under harmonic forcing: natural\n"
@@ -20,7 +21,9 @@ constexpr std::string_view kUsage =
     "names (at most 8 characters are used): the data file, the results file\n"
     "and the plot file; then ICD:\n"
     "  1  the model is typed at the console, value by value, and recorded in\n"
-    "     the data file (an existing file of that name is replaced);\n"
+    "     the data file: an existing file of that name is replaced once the\n"
+    "     whole model is typed, and is left as it was by a run that ends\n"
+    "     earlier;\n"
     "  2  the model is read from a data file recorded earlier.\n"
     "Then it asks how many (at most 3) and which unknowns are plotted, sweeps\n"
     "the forcing frequency LAMBDA and writes\n"
@@ -29,7 +32,8 @@ constexpr std::string_view kUsage =
     "                    unknown its amplitude, its amplitudes at cos and at\n"
     "                    sin, and its number.\n"
     "A NAME on the command line is taken for a file name answered with an\n"
-    "empty line (the first such name takes the first NAME, and so on).\n"
+    "empty line (the first such name takes the first NAME, and so on); a\n"
+    "name that starts with '-' is given as ./-name.\n"
     "Answers may come from a file: varnostik < answers.\n"
     "\n"
     "Exit status:\n"
@@ -40,8 +44,10 @@ constexpr std::string_view kUsage =
     "  2    stopped with a text (a matrix type that does not fit its shape,\n"
     "       an eigenvalue iteration that does not converge)\n"
     "  33   singular harmonic-response matrix\n"
-    "  130, 143, 129  ended by SIGINT, SIGTERM or SIGHUP; the files keep\n"
-    "       every record written before\n"
+    "  64   an unknown option on the command line\n"
+    "  130, 143, 129  ended by SIGINT, SIGTERM or SIGHUP; the results and\n"
+    "       plot files keep every record written before\n"
+    "A data file that the run made and left empty is removed at its end.\n"
     "\n"
     "Environment: VARNOSTIK_THREADS=N solves the sweep's steps on N threads\n"
     "(default: every processor the program may use; 1: one thread).  The\n"
@@ -60,9 +66,19 @@ constexpr std::string_view kUsage =
 
 }  // namespace
 
+constexpr int kExitUsage = 64;
+
 void answer_usage_query(int argc, char** argv) {
-    if (argc != 2) return;
-    const std::string_view arg = argv[1];
-    if (arg == "--help") answer(kUsage);
-    if (arg == "--version") answer(kVersion);
+    if (argc == 2) {
+        const std::string_view arg = argv[1];
+        if (arg == "--help" || arg == "-h") answer(kUsage);
+        if (arg == "--version") answer(kVersion);
+    }
+    // An option the program does not know would otherwise become a file name.
+    for (int k = 1; k < argc; ++k) {
+        if (argv[k][0] != '-') continue;
+        std::fprintf(stderr, "varnostik: unknown option '%s' (a file whose name starts with '-' is given as ./%s)\n%s",
+                     argv[k], argv[k], std::string(kUsage.substr(0, kUsage.find("\n\n") + 1)).c_str());
+        std::exit(kExitUsage);
+    }
 }

@@ -5,6 +5,7 @@
 #include "input/matrix.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
+#include "textio/units.h"
 
 using textio::kConsole;
 using textio::write_fmt;
@@ -61,6 +62,9 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
             write_fmt(kConsole, "(2X,'BLEDNY ZAKRES CZESTOSCI - PONAD 1000000 KROKOW')");
         }
         write_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
+        // The model's last record: the whole typed model may now replace
+        // the data file.
+        textio::release_records(kDataUnit);
         list_range(LAMMIN, LAMMAX, DLAM);
     } else if (ICD == 2) {
         read_row(PC, 1, LK, 1);

@@ -52,8 +52,14 @@ void list_band_row(const double* A, int32_t N, int32_t I, int32_t from, int32_t 
 }  // namespace
 
 void MATIN(const int32_t& N, const int32_t& M, double* A) {
-    textio::write_fmt(kConsole, kTypePrompt);
-    textio::read_free(kConsole, {ITYP});
+    // A code outside 0..3 would leave the matrix as it was without a word,
+    // and a slip of the finger would give a zero matrix: it is asked again.
+    for (;;) {
+        textio::write_fmt(kConsole, kTypePrompt);
+        textio::read_free(kConsole, {ITYP});
+        if (ITYP >= 0 && ITYP <= 3) break;
+        textio::write_fmt(kConsole, "(2X,'TYP MACIERZY MUSI BYC OD 0 DO 3')");
+    }
     switch (ITYP) {
     case 0:
         for (int32_t I = 1; I <= N; ++I)
@@ -79,7 +85,6 @@ void MATIN(const int32_t& N, const int32_t& M, double* A) {
             for (int32_t J = 1; J <= M; ++J) at(A, N, I, J) = read_element(kElementPrompt, {I, J});
         break;
     default:
-        // Any other code leaves the matrix as it was.
         break;
     }
 }

@@ -7,7 +7,13 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <map>
 #include <string>
 #include <tuple>
@@ -141,6 +147,10 @@ struct Dialogue {
             }
         EXPECT_EQ(k, typed.size()) << "values that type code " << code << " does not ask for";
         return *this;
+    }
+    // A type code outside 0..3: refused, and the type is asked again.
+    Dialogue& bad_type(const std::string& code) {
+        return ask(ASK_TYPE, code).say({"  TYP MACIERZY MUSI BYC OD 0 DO 3"});
     }
     Dialogue& frame(const Records& m, const Records& k, const std::string& gammas) {
         const int n = int(m.size());
@@ -448,15 +458,16 @@ TEST(Layout, TwelveStoreysWithoutDampers) {
                      {"r", file(cat(Records{plot_row(range[0], {{Z, Z, Z, 12}, {amp[0], amp[0], Z, 1}})}, LEGEND))}});
 }
 
-TEST(Layout, NoDamperParametersAndUnknownTypeCodes) {
-    // LT = 2, LPT = 0: only the kk blocks.  Codes -1 and 9 leave Mkk and Kkk
-    // zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
+TEST(Layout, NoDamperParametersAndTypeCodesAskedAgain) {
+    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 9 and 2000 are refused
+    // and asked again; then 0 makes Mkk and Kkk zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
     // damping ratios plus 0.5 from the damper: at 10 the response is all at
     // sin, 1/(10 * 1.5).  No plotted unknown: the plot file has the legend only.
     Dialogue d;
     d.names("d", "w", "r").sizes("1", "2", "0").say(ASK_MR).matin(1, 1, "1", {"1"}).say(ASK_KR).matin(1, 1, "2", {"100"});
-    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).matin(1, 1, "-1");
-    d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).matin(1, 1, "9");
+    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").matin(1, 1, "0");
+    d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).bad_type("9");
+    d.bad_type("2000").matin(1, 1, "0");
     d.forcing({"1"}, {"0"}, "10 10 1").plot("0", "").close();
     const Outcome o = run(d.input);
 
@@ -485,7 +496,8 @@ TEST_P(CouplingBlockNotSquare, StopsWithTheDimensionMessage) {
     d.say(DAMPING.prompt("kk")).matin(1, 1, "0").say(DAMPING.prompt("kt")).matin(1, 2, "0");
     d.say(DAMPING.prompt("tt")).matin(2, 2, "0").say(STIFFNESS.prompt("kk")).matin(1, 1, "2", {"50"});
     d.say(STIFFNESS.prompt("kt")).ask(ASK_TYPE, code).stop("BLAD WYMIARU MACIERZY");
-    const Outcome o = run(d.input, {}, {}, console);
+    // The data file of an earlier model: the half-typed one does not replace it.
+    const Outcome o = run(d.input, {{"d", "earlier model\r\n"}}, {}, console);
 
     EXPECT_TRUE(ended(o, 2, d));
     EXPECT_EQ(o.err, "");
@@ -494,9 +506,7 @@ TEST_P(CouplingBlockNotSquare, StopsWithTheDimensionMessage) {
     }
     const Matrix mkt = {{" .500000E+00", " .250000E+00"}}, mtt = diagonal({" .100000E+00", " .200000E+00"});
     const Matrix zero12 = {{Z, Z}}, zero22 = {{Z, Z}, {Z, Z}};
-    expect_files(o, {{"d", file(cat(Records{"    1    1    2", "  " + ONE, "  " + K100, "  " + Z + "  " + Z, "  " + Z},
-                                    rows(mkt), rows(mtt), Records{"  " + Z}, rows(zero12), rows(zero22),
-                                    Records{"   .500000E+02"}))},
+    expect_files(o, {{"d", "earlier model\r\n"},
                      {"w", file(cat(title(1, 1, 2), frame_echo({{ONE}}, {{K100}}, Z, Z),
                                     damper_echo(MASS, true, {{Z}}, mkt, mtt),
                                     damper_echo(DAMPING, false, {{Z}}, zero12, zero22), STIFFNESS.caption("kk"),
@@ -610,11 +620,12 @@ TEST(DataFile, EndsEarlyOrHoldsAMalformedField) {
     EXPECT_NE(numbers[0], numbers[1]) << "end of file and a bad number share one error number";
 }
 
-TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
-    // Alone, --help and --version answer on standard output and start no
-    // dialogue (no banner, no file); in any other company an argument is a
-    // name for a blank file name.
-    for (const char* arg : {"--help", "--version"}) {
+TEST(CommandLine, HelpVersionAndUnknownOptions) {
+    // Alone, -h, --help and --version answer on standard output and start no
+    // dialogue (no banner, no file).  Any other argument that starts with '-'
+    // (--help in company included) is refused with status 64 and no file; a
+    // name such as ./-d is a name.
+    for (const char* arg : {"-h", "--help", "--version"}) {
         SCOPED_TRACE(arg);
         const Outcome o = run("", {}, {arg});
         EXPECT_EQ(o.status, 0);
@@ -622,15 +633,27 @@ TEST(CommandLine, HelpAndVersionAnswerWithoutADialogue) {
         EXPECT_TRUE(o.files.empty());
         if (std::string_view(arg) == "--version") EXPECT_EQ(o.out, "varnostik 1.0\n");
         else
-            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  130, 143, 129 ", "docs/instrukcja.md"})
+            for (const char* part : {"Usage: varnostik", "ICD", "\n  33 ", "\n  64 ", "\n  130, 143, 129 ",
+                                     "docs/instrukcja.md"})
                 EXPECT_NE(o.out.find(part), std::string::npos) << part;
+    }
+    const struct { std::vector<std::string> args; std::string named; } refused[] = {
+        {{"-x"}, "-x"}, {{"--help", "x"}, "--help"}, {{"w", "-"}, "-"}, {{"--threads=2"}, "--threads=2"}};
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.named);
+        const Outcome o = run("d\nw\nr\n", {}, row.args);
+        EXPECT_EQ(o.status, 64);
+        EXPECT_EQ(o.out, "");
+        EXPECT_TRUE(o.err.starts_with("varnostik: unknown option '" + row.named + "'")) << o.err;
+        EXPECT_NE(o.err.find("Usage: varnostik"), std::string::npos);
+        EXPECT_TRUE(o.files.empty());
     }
     Dialogue d;
     d.say(BANNER).ask(ASK_DATA, "").ask({"  PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN"}, "w");
-    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).read().error_end();
-    const Outcome o = run(d.input, {}, {"--help", "x"});
+    d.ask({"  PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW"}, "r").say(ASK_ICD).type("2").error_end();
+    const Outcome o = run(d.input, {{"-d", "   1    0    0\r\n"}}, {"./-d"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_EQ(o.files.count("--help"), 1u) << "the first argument names the blank data file";
+    EXPECT_TRUE(io_report(o.err, "READ(./-d)")) << "the data file named by the argument is read";
 }
 
 TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {
@@ -649,7 +672,7 @@ TEST(Messages, LikelySlipsGetAHintOnTheReportLine) {
         {__LINE__, "d\nw\nr\n", {}, "READ(CON)",
          "end of file on console input; the answers ended before the questions did"},
         {__LINE__, "dane\nw\nr\n2\n", {}, "READ(dane)",
-         "end of file after line 0; the file is empty: a new file of this name was made; check the name"},
+         "end of file after line 0; no file of this name existed (none is left behind); check the name"},
         {__LINE__, "dane\nw\nr\n2\n", {{"dane", ""}}, "READ(dane)", "end of file after line 0; the file is empty"},
         {__LINE__, "d\nd\nr\n", {}, "OPEN(d)",
          "file 'd' is already connected to unit 1; give each of the three files a name of its own"},
@@ -746,7 +769,8 @@ TEST(Names, BlankNamesTakeArgumentsInTurnThenAsk) {
     EXPECT_TRUE(ended(o, 1, d));
     EXPECT_TRUE(io_report(o.err, "READ(CON)"));
     EXPECT_TRUE(o.out.find("UNIT 3?  DANE O UKLADZIE") != std::string::npos);
-    EXPECT_EQ(o.files, (Files{{"first", ""}, {"second.dat", ""}, {"plot_file_name.txt", ""}}));
+    // The data file this run made holds nothing at the end: it is not left behind.
+    EXPECT_EQ(o.files, (Files{{"second.dat", ""}, {"plot_file_name.txt", ""}}));
 }
 
 TEST(Names, EndOfInputAtTheNamePrompt) {
@@ -782,7 +806,7 @@ TEST(Devices, PrinterAndPortsAreRefused) {
         const Outcome o = run(d.input + "1\n");
         EXPECT_TRUE(ended(o, 1, d));
         EXPECT_TRUE(io_report(o.err, "OPEN(" + name + ")"));
-        EXPECT_EQ(o.files, (Files{{"d", ""}, {"w", ""}}));
+        EXPECT_EQ(o.files, (Files{{"w", ""}}));
     }
 }
 
@@ -1049,3 +1073,132 @@ TEST(Endings, ProgressOnlyOnATerminal) {
 }
 
 }  // namespace
+
+// ============================================================ the data file's endings
+// A folder outside the run's own, for names given on the command line
+// (typed names keep 8 characters): links, pipes and a small file system.
+struct SideFolder {
+    std::filesystem::path path;
+    SideFolder() : path(std::filesystem::temp_directory_path() / ("varnostik-side-" + std::to_string(getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~SideFolder() {
+        if (mounted) umount(path.c_str());
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    // A file system of 64 KB on the folder; false where it cannot be made.
+    bool mount_small() { return mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0; }
+    bool mounted = false;
+};
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+Files side_files(const std::filesystem::path& folder) {
+    Files out;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.is_regular_file()) out[e.path().filename().string()] = read_file(e.path().string());
+    return out;
+}
+
+TEST(DataFile, ReplacedOnlyByAWholeTypedModel) {
+    const std::string old = "    1    0    0\r\n  earlier model\r\n";
+    const Dialogue whole = typed_dialogue();
+    Dialogue half;  // typed up to the damping ratios, then a letter where a number is wanted
+    half.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
+    half.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 x").error_end();
+    const struct {
+        int line;
+        std::string input;
+        Files before;
+        int signal, status;
+        const char* data;  // the data file afterwards; nullptr: none left
+    } rows[] = {
+        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, nullptr},  // replaced whole: see below
+        {__LINE__, half.input, {{"dane", old}}, 0, 1, "old"},
+        {__LINE__, half.input, {}, 0, 1, nullptr},
+        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {{"dane", old}}, SIGTERM, 143, "old"},
+        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {}, SIGHUP, 129, nullptr},
+        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, nullptr},  // a mistyped name to read from
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << row.line);
+        e2e::Run r;
+        r.input = row.input, r.files = row.before, r.signal = row.signal;
+        r.when = [](const std::string&, const std::string& out) { return out.ends_with("PODAJ GAMMA 1 I GAMMA 2"); };
+        const Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, row.status) << e2e::visible(o.err);
+        for (const auto& [name, bytes] : o.files) EXPECT_FALSE(name.starts_with(".")) << "left behind: " << name;
+        if (row.line == rows[0].line) EXPECT_TRUE(same_bytes("data file", typed_data_file(), o.files.at("dane")));
+        else if (row.data == nullptr) EXPECT_EQ(o.files.count("dane"), 0u);
+        else EXPECT_TRUE(same_bytes("data file", old, o.files.at("dane")));
+    }
+}
+
+TEST(DataFile, LinksPipesAndFullDisks) {
+    SideFolder side;
+    const std::string model = typed_data_file();
+    {
+        SCOPED_TRACE("a link to a file not yet there: the run that ends early removes that file, not the link");
+        const auto link = side.path / "link";
+        std::filesystem::create_symlink(side.path / "target", link);
+        Dialogue d;
+        d.names("", "w", "r").ask(ASK_ICD, "1").ask(ASK_LK, "1").say(ASK_LT).error_end();
+        const Outcome o = run(d.input, {}, {link.string()});
+        EXPECT_TRUE(ended(o, 1, d));
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_FALSE(std::filesystem::exists(side.path / "target"));
+        std::filesystem::remove(link);
+    }
+    {
+        SCOPED_TRACE("a recorded model from a pipe, cut short: its writer's end is the end of the file");
+        const auto fifo = side.path / "fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const std::string half = model.substr(0, model.size() / 2);
+        std::thread writer([&] {
+            for (int tries = 0; tries < 1000; ++tries) {  // until the run has opened its end
+                const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); continue; }
+                EXPECT_EQ(write(fd, half.data(), half.size()), ssize_t(half.size()));
+                close(fd);
+                return;
+            }
+        });
+        e2e::Run r;
+        r.input = "\nwyniki\nrys\n2\n2\n2 1\n\n", r.args = {fifo.string()}, r.timeout = std::chrono::seconds(5);
+        const Outcome o = e2e::run(r);
+        writer.join();
+        EXPECT_FALSE(o.timed_out) << "the run held the pipe's write end itself";
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "READ(" + fifo.string() + ")")) << e2e::visible(o.err);
+    }
+    if (!side.mount_small()) GTEST_SKIP() << "no small file system can be made here (needs root): full disks untested";
+    {
+        SCOPED_TRACE("a full disk under the results: whole records only, the report says so");
+        const Outcome o = run("dane\n\nr\n2\n3\n1 2 3\n\n", {{"dane", largest_model()}}, {(side.path / "w").string()});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "WRITE(" + (side.path / "w").string() + ")"));
+        EXPECT_NE(o.err.find("cut back to its last complete record"), std::string::npos) << e2e::visible(o.err);
+        const std::string w = read_file((side.path / "w").string());
+        EXPECT_GT(w.size(), 0u);
+        EXPECT_TRUE(same_bytes("results as whole lines", file(lines_of(w)), w));
+        std::filesystem::remove(side.path / "w");
+    }
+    {
+        SCOPED_TRACE("no room for the new model: the earlier one stays, no temporary file is left");
+        const std::string earlier(65000, 'x');  // the 64 KB are full
+        write_file((side.path / "d").string(), earlier);
+        const std::string typed = typed_dialogue().input;
+        const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "d").string()});
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(io_report(o.err, "WRITE(" + (side.path / "d").string() + ")"));
+        EXPECT_EQ(side_files(side.path), (Files{{"d", earlier}}));
+    }
+}

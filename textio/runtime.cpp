@@ -65,6 +65,7 @@ void write_report(char letter, int number, std::string_view operation, std::stri
 [[noreturn]] void finish(int status) {
     g_ending = 1;
     if (!flush_all_units()) status = kExitError;
+    remove_empty_created_files();
     if (console_line_pending()) write_fd(1, "\r\n", 2);
     _exit(status);
 }
@@ -109,7 +110,10 @@ void on_fpe(int, siginfo_t* info, void*) {
     const FpKind* kind = &kFpKinds[0];
     for (const FpKind& k : kFpKinds)
         if (info != nullptr && info->si_code == k.code) kind = &k;
-    if (g_ending) _exit(kExitError);
+    if (g_ending) {
+        remove_empty_created_files();
+        _exit(kExitError);
+    }
     write_report('M', kind->number, ": MATH", {}, false, kind->message);
     finish(kExitError);
 }
@@ -132,6 +136,7 @@ void on_interrupt(int sig) {
     if (hold_interrupt(sig)) return;
     progress_erase();
     write_committed_records();
+    remove_empty_created_files();
     for (const Interrupt& i : kInterrupts)
         if (i.sig == sig) write_fd(2, i.message.data(), i.message.size());
     _exit(128 + sig);
@@ -220,7 +225,10 @@ void stop_code(int code) {
 
 void io_error(IoError code, IoOp op, std::string_view unit_name, std::string_view message) {
     write_report('F', static_cast<int>(code), operation_text(op), unit_name, true, message);
-    if (g_ending) _exit(kExitError);
+    if (g_ending) {
+        remove_empty_created_files();
+        _exit(kExitError);
+    }
     finish(kExitError);
 }
 

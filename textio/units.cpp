@@ -5,9 +5,12 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "textio/progress.h"
@@ -33,11 +36,18 @@ struct Unit {
     bool can_read = true;      // false when the file could be opened for writing only
     bool can_write = true;     // false when it could be opened for reading only
     bool created = false;      // the open made the file: it did not exist before
+    // Records held in memory until release_records: the file keeps its
+    // earlier contents until the whole of them can replace it at once.
+    bool held = false;
+    std::string held_bytes;
     // Input: raw bytes read ahead, lines taken so far and the file position
     // just behind the last line taken.
     std::string ibuf;
     std::size_t ipos = 0;
     bool at_eof = false;
+    // A pipe read through a read-only descriptor: until its first bytes
+    // have come, its end of file only means that no writer has come yet.
+    bool await_writer = false;
     off_t consumed = 0;
     long lineno = 0;
     std::string line;
@@ -57,6 +67,14 @@ struct FileOut {
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free,
               "the interrupt handler reads these");
 FileOut g_out[kMaxUnit + 1];
+
+// A file made by this run's open, removed at the end of the run if it then
+// holds no record.  Fixed storage: the interrupt handler reads it.
+struct Transient {
+    std::atomic<bool> armed{false};
+    char path[PATH_MAX] = {};
+};
+Transient g_transient[kMaxUnit + 1];
 
 // Records are being written to a file: an interrupt now is held and raised
 // again once the write is over, so that no record is written twice or cut.
@@ -134,11 +152,43 @@ bool with_interrupts_held(Write write) {
     return ok;
 }
 
+// Writes as much as the descriptor takes; written tells how much did.
+bool write_counted(int fd, const char* data, std::size_t size, std::size_t& written) {
+    written = 0;
+    while (written < size) {
+        ssize_t n = ::write(fd, data + written, size - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// After a failed write (a full disk) a regular file is cut back to the end
+// of the last record written whole, so that it holds complete records
+// only, as after an interrupt.  at is the file's offset of bytes[0].
+bool g_cut_back = false;
+void cut_back(int fd, off_t at, const char* bytes, std::size_t written) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::size_t whole = 0;
+    for (std::size_t k = 0; k + 1 < written; ++k)
+        if (bytes[k] == '\r' && bytes[k + 1] == '\n') whole = k + 2;
+    if (ftruncate(fd, at + static_cast<off_t>(whole)) == 0) {
+        lseek(fd, at + static_cast<off_t>(whole), SEEK_SET);
+        g_cut_back = true;
+    }
+}
+
 bool flush_out(FileOut& o) {
     const std::size_t n = o.committed.load();
     if (n == 0) return true;
     return with_interrupts_held([&] {
-        const bool ok = write_fd(o.fd.load(), o.bytes, n);
+        const int fd = o.fd.load();
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        std::size_t written = 0;
+        const bool ok = write_counted(fd, o.bytes, n, written);
+        if (!ok && at >= 0) cut_back(fd, at, o.bytes, written);
         o.committed.store(0);
         return ok;
     });
@@ -148,8 +198,9 @@ FileOut& out_of(int number) { return g_out[number]; }
 
 [[noreturn]] void write_error(int number) {
     int err = errno;
-    io_error(IoError::write_failed, IoOp::write, name_of(number),
-             std::string("cannot write the file: ") + std::strerror(err));
+    std::string message = std::string("cannot write the file: ") + std::strerror(err);
+    if (g_cut_back) message += "; it is cut back to its last complete record";
+    io_error(IoError::write_failed, IoOp::write, name_of(number), message);
 }
 
 void put_file_record(int number, std::string_view record) {
@@ -157,6 +208,11 @@ void put_file_record(int number, std::string_view record) {
     if (!u.can_write)
         io_error(IoError::write_failed, IoOp::write, name_of(number),
                  "the file could be opened for reading only");
+    if (u.held) {
+        u.held_bytes.append(record);
+        u.held_bytes.append("\r\n");
+        return;
+    }
     if (!u.writing) {
         // The first output after the open or after input cuts the file off
         // at the current position: what stood behind it is replaced.
@@ -173,7 +229,14 @@ void put_file_record(int number, std::string_view record) {
     if (need > kFileBuffer) {
         // A record longer than the buffer goes straight to the file.
         const bool ok = with_interrupts_held([&] {
-            return write_fd(o.fd.load(), record.data(), record.size()) && write_fd(o.fd.load(), "\r\n", 2);
+            const int fd = o.fd.load();
+            const off_t at = lseek(fd, 0, SEEK_CUR);
+            std::string whole(record);
+            whole += "\r\n";
+            std::size_t written = 0;
+            const bool done = write_counted(fd, whole.data(), whole.size(), written);
+            if (!done && at >= 0) cut_back(fd, at, whole.data(), written);
+            return done;
         });
         if (!ok) write_error(number);
         return;
@@ -272,7 +335,7 @@ std::string_view get_console_line(int number) {
 // A file that ends before its first line is most often a mistyped name.
 std::string empty_file_hint(const Unit& u) {
     if (u.lineno > 0) return {};
-    if (u.created) return "; the file is empty: a new file of this name was made; check the name";
+    if (u.created) return "; no file of this name existed (none is left behind); check the name";
     return "; the file is empty";
 }
 
@@ -314,7 +377,16 @@ std::string_view get_file_line(int number) {
         std::size_t len = u.ibuf.size() - start;
         if (len > kFileBuffer) break;
         scanned = len;
-        if (!fill(u.fd, u.ibuf, u.ipos, u.at_eof, number)) {
+        bool more = fill(u.fd, u.ibuf, u.ipos, u.at_eof, number);
+        while (!more && u.await_writer && len == 0) {
+            // No writer has come yet: wait for its first bytes.
+            const timespec pause{0, 10'000'000};
+            nanosleep(&pause, nullptr);
+            u.at_eof = false;
+            more = fill(u.fd, u.ibuf, u.ipos, u.at_eof, number);
+        }
+        u.await_writer = false;
+        if (!more) {
             if (len == 0)
                 io_error(IoError::eof_file, IoOp::read, name_of(number),
                          "end of file after line " + std::to_string(u.lineno) + empty_file_hint(u));
@@ -374,14 +446,35 @@ std::string resolve_blank_name(int number) {
     return blank_name_from_console(number).substr(0, kNameUsed);
 }
 
+// The file a name stands for: symbolic links of its last part followed,
+// also one that points at nothing yet.  A folder part is left as it is.
+std::string follow_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char link[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+        if (n <= 0) return path;
+        std::string to(link, static_cast<std::size_t>(n));
+        const std::size_t slash = path.rfind('/');
+        if (to.front() != '/' && slash != std::string::npos) to = path.substr(0, slash + 1) + to;
+        path = to;
+    }
+    return path;
+}
+
 void open_file(int number, Unit& u) {
     std::string path(u.name, u.name_len);
     bool can_read = true;
     bool can_write = true;
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     int err = errno;
+    std::string made;
     if (fd < 0 && err == ENOENT) {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Made where the name leads, through a link that points at nothing
+        // yet; the file made is the one removed should it stay empty.
+        made = follow_links(path);
+        fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         err = errno;
         u.created = fd >= 0;
     } else if (fd < 0 && (err == EACCES || err == EROFS || err == EPERM || err == ETXTBSY)) {
@@ -390,6 +483,13 @@ void open_file(int number, Unit& u) {
         can_write = fd < 0;
         can_read = fd >= 0;
         if (fd < 0) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    }
+    Transient& t = g_transient[number];
+    t.armed.store(false);
+    if (u.created && made.size() < sizeof t.path) {
+        std::memcpy(t.path, made.c_str(), made.size() + 1);
+    } else {
+        t.path[0] = '\0';
     }
     if (fd >= 0 && fd <= 2) {
         // Never on a standard stream's descriptor (one closed at start-up
@@ -561,6 +661,122 @@ bool flush_all_units() {
         }
     }
     return ok;
+}
+
+void remove_if_left_empty(int number) {
+    if (number < 1 || number > kMaxUnit) return;
+    const Unit& u = unit_at(number);
+    if (u.kind == Kind::file && u.created && g_transient[number].path[0] != '\0')
+        g_transient[number].armed.store(true);
+}
+
+void remove_empty_created_files() {
+    for (int k = 1; k <= kMaxUnit; ++k) {
+        Transient& t = g_transient[k];
+        if (!t.armed.load()) continue;
+        struct stat st {};
+        const int fd = g_out[k].fd.load();
+        if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size == 0) unlink(t.path);
+        t.armed.store(false);
+    }
+}
+
+void hold_records(int number) {
+    if (number < 1 || number > kMaxUnit) return;
+    Unit& u = unit_at(number);
+    if (u.kind == Kind::file && u.regular && !u.writing) u.held = true;
+}
+
+namespace {
+
+// The held records into a new file beside the one they replace, on disk,
+// then put in its place by one rename: the data file is either as it was
+// or holds the whole of them.
+[[noreturn]] void release_failed(int number, const std::string& temp, int err) {
+    if (!temp.empty()) unlink(temp.c_str());
+    io_error(IoError::write_failed, IoOp::write, name_of(number),
+             std::string("cannot write the file: ") + std::strerror(err) + "; it is left as it was before the run");
+}
+
+int write_replacement(int number, Unit& u, const std::string& target, std::string& temp) {
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string pattern = folder + "." + base + ".XXXXXX";
+    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) release_failed(number, {}, errno);
+    temp = pattern;
+    struct stat st {};
+    if (fstat(u.fd, &st) == 0) fchmod(fd, st.st_mode & 07777);
+    if (!write_fd(fd, u.held_bytes.data(), u.held_bytes.size()) || fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        release_failed(number, temp, err);
+    }
+    return fd;
+}
+
+}  // namespace
+
+void release_records(int number) {
+    if (number < 1 || number > kMaxUnit || !unit_at(number).held) return;
+    Unit& u = unit_at(number);
+    const std::string target = follow_links(std::string(u.name, u.name_len));
+    int fd = -1;
+    with_interrupts_held([&] {
+        std::string temp;
+        fd = write_replacement(number, u, target, temp);
+        if (rename(temp.c_str(), target.c_str()) != 0) {
+            const int err = errno;
+            ::close(fd);
+            release_failed(number, temp, err);
+        }
+        return true;
+    });
+    // The unit goes on with the new file, at its end.
+    ::close(u.fd);
+    if (fd <= 2) {
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = moved;
+    }
+    u.fd = fd;
+    out_of(number).fd.store(fd);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        u.dev = st.st_dev;
+        u.ino = st.st_ino;
+    }
+    u.held = false;
+    u.held_bytes.clear();
+    u.writing = true;
+    g_transient[number].armed.store(false);
+}
+
+void read_only(int number) {
+    if (number < 1 || number > kMaxUnit) return;
+    Unit& u = unit_at(number);
+    if (u.kind != Kind::file || !u.can_write || u.writing) return;
+    // The same open file, read only, so that a writer at the other end of a
+    // pipe is the only one and its end is seen.
+    const std::string self = "/proc/self/fd/" + std::to_string(u.fd);
+    int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    if (fd <= 2) {
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = moved;
+        if (fd < 0) return;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (lseek(u.fd, 0, SEEK_CUR) > 0) lseek(fd, lseek(u.fd, 0, SEEK_CUR), SEEK_SET);
+    struct stat st {};
+    u.await_writer = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    ::close(u.fd);
+    u.fd = fd;
+    out_of(number).fd.store(fd);
+    u.can_write = false;
 }
 
 bool interactive_console(int number) {

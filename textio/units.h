@@ -57,6 +57,27 @@ long line_number(int number);
 // be written (the report has then been written to standard error).
 bool flush_all_units();
 
+// The unit's file is removed at the end of the run, whatever ends it, if
+// this run's open made it and it then holds no record: a mistyped name or a
+// run that ends early leaves no empty file behind.
+void remove_if_left_empty(int number);
+// Does that removal; async-signal-safe, called by every ending.
+void remove_empty_created_files();
+
+// From now on the records of a regular file unit are held in memory, and
+// the file keeps its earlier contents, until release_records puts the
+// whole of them in its place at once (a new file beside it, on disk, then
+// renamed over it).  An ending before the release leaves the file as it
+// was.  Devices, pipes and other files that are not regular are written as
+// the records come.
+void hold_records(int number);
+void release_records(int number);
+
+// The unit is only read from now on: its descriptor is replaced by a
+// read-only one on the same file, so that the writer at the other end of a
+// pipe is the only one and its end of file is seen.
+void read_only(int number);
+
 // For the interrupt handler, both async-signal-safe.  hold_interrupt:
 // while a buffer is being written to its file the interrupt sig is held
 // (true), and raised again as soon as that write is over.

@@ -152,23 +152,19 @@ bool scaled_digits_wide(uint64_t m, int e, int s, uint64_t& out) {
     return true;
 }
 
-void append_asterisks(std::string& rec, int w) {
-    if (w > 0) rec.append(static_cast<std::size_t>(w), '*');
-}
-
 }  // namespace
 
 namespace {
 
-// The 17 significant digits of a finite non-zero magnitude (its bits
-// without the sign) as one integer r in [10^16, 10^17), and e such that
-// magnitude = 0.r x 10^e (r read as D1 D2 ... D17).
-struct Digits17 {
-    uint64_t r;
+// The first 18 significant digits of a finite non-zero magnitude (its
+// bits without the sign), truncated, as one integer q in [10^17, 10^18),
+// and e such that magnitude = 0.q... x 10^e (q read as D1 D2 ... D18).
+struct Digits18 {
+    uint64_t q;
     int exp;
 };
 
-Digits17 digits17(uint64_t bits) {
+Digits18 digits18(uint64_t bits) {
     const int field = static_cast<int>(bits >> 52);
     const uint64_t frac = bits & kFracMask;
     // The value is m * 2^e exactly.  Non-finite inputs are screened out by
@@ -194,14 +190,7 @@ Digits17 digits17(uint64_t bits) {
     const bool nineteen = q >= kTen18;
     q = nineteen ? q / 10 : q;  // truncating twice is truncating once
     est += nineteen ? 1 : 0;
-
-    // q now holds exactly the first 18 digits; the 18th rounds the 17th.
-    uint64_t r = q / 10 + (q % 10 >= 5 ? 1 : 0);
-    if (r == kTen17) {
-        r = kTen17 / 10;
-        ++est;
-    }
-    return {r, est};
+    return {q, est};
 }
 
 constexpr uint64_t kPow10[18] = {1u,
@@ -234,8 +223,14 @@ Decimal decode17(double magnitude) {
         out.exp = 0;
         return out;
     }
-    const Digits17 d = digits17(bits);
-    uint64_t r = d.r;
+    const Digits18 d = digits18(bits);
+    int exp = d.exp;
+    // The 18th digit rounds the 17th.
+    uint64_t r = d.q / 10 + (d.q % 10 >= 5 ? 1 : 0);
+    if (r == kTen17) {
+        r = kTen17 / 10;
+        ++exp;
+    }
     int n = 17;
     while (n > 1 && r % 10 == 0) {
         r /= 10;
@@ -246,12 +241,11 @@ Decimal decode17(double magnitude) {
         r /= 10;
     }
     out.ndigits = n;
-    out.exp = d.exp;
+    out.exp = exp;
     return out;
 }
 
-void edit_int(std::string& rec, int64_t value, int w) {
-    if (w <= 0) return;
+void put_int(char* out, int64_t value, int w) {
     char buf[20];
     int len = 0;
     // Through the unsigned magnitude so that the most negative value works.
@@ -262,21 +256,22 @@ void edit_int(std::string& rec, int64_t value, int w) {
     } while (mag != 0);
     const int text = len + (value < 0 ? 1 : 0);
     if (text > w) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', static_cast<std::size_t>(w));
         return;
     }
-    rec.append(static_cast<std::size_t>(w - text), ' ');
-    if (value < 0) rec.push_back('-');
-    rec.append(buf + sizeof buf - len, static_cast<std::size_t>(len));
+    std::memset(out, ' ', static_cast<std::size_t>(w - text));
+    out += w - text;
+    if (value < 0) *out++ = '-';
+    std::memcpy(out, buf + sizeof buf - len, static_cast<std::size_t>(len));
 }
 
-void edit_exp(std::string& rec, double value, int w, int d) {
-    if (w <= 0) return;
+void put_exp(char* out, double value, int w, int d) {
     const uint64_t bits = std::bit_cast<uint64_t>(value);
+    const std::size_t width = static_cast<std::size_t>(w);
 
     if ((bits & kExpMask) == kExpMask) {
         const char* text;
-        int len;
+        std::size_t len;
         if ((bits & kFracMask) == 0) {
             text = "1#INF";
             len = 5;
@@ -290,18 +285,18 @@ void edit_exp(std::string& rec, double value, int w, int d) {
             text = "1#QNAN";
             len = 6;
         }
-        if (len > w) {
-            append_asterisks(rec, w);
+        if (len > width) {
+            std::memset(out, '*', width);
             return;
         }
-        rec.append(text, static_cast<std::size_t>(len));
-        rec.append(static_cast<std::size_t>(w - len), '.');
+        std::memcpy(out, text, len);
+        std::memset(out + len, '.', width - len);
         return;
     }
 
     // A field without fraction digits cannot show a value.
     if (d < 1) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
 
@@ -315,9 +310,12 @@ void edit_exp(std::string& rec, double value, int w, int d) {
     uint64_t t = 0;
     int e = 0;
     if (!zero) {
-        const Digits17 dec = digits17(bits & ~kSignBit);
-        // The first n + 1 digits; the system's six digits by a constant.
-        const uint64_t upto = n == 6 ? dec.r / kPow10[10] : dec.r / kPow10[16 - n];
+        const Digits18 dec = digits18(bits & ~kSignBit);
+        // The first n + 1 digits of the 17-digit string r = (q + 5) / 10,
+        // taken from q at once: (q + 5) / 10^(17 - n).  When r is 10^17
+        // (its rounding carried out of D1) t below carries too, and the
+        // exponent goes up there.  The system's six digits by a constant.
+        const uint64_t upto = n == 6 ? (dec.q + 5) / kPow10[11] : (dec.q + 5) / kPow10[17 - n];
         t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
         e = dec.exp;
         if (t == kPow10[n]) {
@@ -327,7 +325,7 @@ void edit_exp(std::string& rec, double value, int w, int d) {
     }
     const int mag = e < 0 ? -e : e;
     if (mag > 999) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
     char expo[4];
@@ -346,17 +344,17 @@ void edit_exp(std::string& rec, double value, int w, int d) {
     // Compared in 64 bits: d may be as large as an int allows.
     const int64_t len = int64_t{d} + 5 + (negative ? 1 : 0);
     if (len > w) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
-    // Written in place, each character once: the field is in the record's
-    // memory only, never copied there from a buffer of its own.
-    const std::size_t at = rec.size();
-    rec.resize(at + static_cast<std::size_t>(w), ' ');
-    char* out = rec.data() + at + (w - len);
-    char* const end = rec.data() + at + w;
-    *out = '-';
-    out += negative ? 1 : 0;
+    // The blanks in front of an unsigned text, then the sign over the last
+    // of them; without a sign the point written next covers the '-'.
+    // Neither depends on a branch that the sign of the values would steer.
+    char* const end = out + w;
+    const int64_t unsigned_blanks = int64_t{w} - d - 5;
+    std::memset(out, ' ', static_cast<std::size_t>(unsigned_blanks));
+    out += unsigned_blanks;
+    out[negative ? -1 : 0] = '-';
     *out++ = '.';
     // Two digits at a time from the right: half the chain of divisions.
     int i = n;
@@ -369,6 +367,21 @@ void edit_exp(std::string& rec, double value, int w, int d) {
     if (i == 1) out[0] = static_cast<char>('0' + t);
     for (char* z = out + n; z < end - 4; ++z) *z = '0';
     std::memcpy(end - 4, expo, 4);
+}
+
+// Appending is putting into the record grown by the field's width.
+void edit_int(std::string& rec, int64_t value, int w) {
+    if (w <= 0) return;
+    const std::size_t at = rec.size();
+    rec.resize(at + static_cast<std::size_t>(w));
+    put_int(rec.data() + at, value, w);
+}
+
+void edit_exp(std::string& rec, double value, int w, int d) {
+    if (w <= 0) return;
+    const std::size_t at = rec.size();
+    rec.resize(at + static_cast<std::size_t>(w));
+    put_exp(rec.data() + at, value, w, d);
 }
 
 }  // namespace textio

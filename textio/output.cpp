@@ -1,5 +1,7 @@
 // Output statements performed into a record sink: the general interpreter,
 // and the flat form that the sweep's records take thousands of times.
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "textio/edit.h"
@@ -78,31 +80,40 @@ void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, R
     std::string rec;
     rec.reserve(kRecordRoom);
     const FlatPass* pass = &flat.first;
-    std::size_t field = 0;
     std::size_t next = 0;
     for (;;) {
-        if (field < pass->fields.size()) {
-            // What stands before a field is performed even when no item is
-            // left for it; its pending blanks only when one is.
-            const FlatField& f = pass->fields[field++];
-            rec += f.text;
-            if (next == count) break;
-            rec.append(static_cast<std::size_t>(f.blanks), ' ');
+        // One record a pass: its fields while items last, then the text
+        // that stands before the next field (performed even when no item is
+        // left for it), or the tail at the end of the pass.
+        const std::size_t fields = pass->fields.size();
+        const std::size_t taken = std::min(fields, count - next);
+        const std::string& after = taken < fields ? pass->fields[taken].text : pass->tail;
+        std::size_t size = after.size();
+        for (std::size_t k = 0; k < taken; ++k) {
+            const FlatField& f = pass->fields[k];
+            size += f.text.size() + static_cast<std::size_t>(f.blanks) + static_cast<std::size_t>(f.w);
+        }
+        // The record's room made at once; each field is put into it.
+        rec.resize(size);
+        char* out = rec.data();
+        for (std::size_t k = 0; k < taken; ++k) {
+            const FlatField& f = pass->fields[k];
+            std::memcpy(out, f.text.data(), f.text.size());
+            out += f.text.size();
+            std::memset(out, ' ', static_cast<std::size_t>(f.blanks));
+            out += f.blanks;
             const Out& item = items[next++];
             if (f.kind == FormatOp::int_edit)
-                edit_int(rec, item.i, f.w);
+                put_int(out, item.i, f.w);
             else
-                edit_exp(rec, item.r, f.w, f.d);
-            continue;
+                put_exp(out, item.r, f.w, f.d);
+            out += f.w;
         }
-        rec += pass->tail;
-        if (next == count) break;
+        std::memcpy(out, after.data(), after.size());
         sink.put(rec);
-        rec.clear();
+        if (next == count) return;
         pass = &flat.again;
-        field = 0;
     }
-    sink.put(rec);
 }
 
 IoResult format_items(const FormatProgram& p, const Out* items, std::size_t count, RecordSink& sink) {

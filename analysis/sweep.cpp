@@ -26,9 +26,6 @@
 
 namespace {
 
-// The exceptions that stop a run; a worker runs with them masked and tests
-// their flags instead.
-constexpr int kTrapped = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 // Slots of the ring for each thread.
 constexpr int kSlotsPerThread = 4;
 // Smaller sweeps gain nothing from workers: below this order a step costs
@@ -165,7 +162,7 @@ Slot* ParallelSweep::claim(long& step, bool wait_for_room) {
 void ParallelSweep::solve_claimed(Slot& slot, long step, StepWork& work) {
     feclearexcept(FE_ALL_EXCEPT);
     slot.result = solve_step(s_, slot.LAMBDA, work);
-    slot.redo = fetestexcept(kTrapped) != 0;
+    slot.redo = fetestexcept(textio::kTrappedExceptions) != 0;
     std::copy_n(work.XH, s_.LK, slot.AC.data());
     std::copy_n(work.XH + s_.NU, s_.LK, slot.AS.data());
     slot.ready.store(step, std::memory_order_release);

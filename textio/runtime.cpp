@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "textio/progress.h"
+#include "textio/record_buffer.h"
 #include "textio/units.h"
 
 namespace textio {

@@ -1,154 +1,115 @@
 #include "analysis/analys.h"
 
-#include <cmath>
+#include <cfenv>
 #include <cstddef>
+#include <cstdlib>
 
 #include "analysis/assemb.h"
 #include "analysis/eigen.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
+#include "analysis/records.h"
 #include "analysis/sweep.h"
 #include "input/damper.h"
 #include "input/forcin.h"
 #include "input/frame.h"
+#include "input/limits.h"
 #include "input/matrix.h"
+#include "layouts/layouts.h"
 #include "textio/io.h"
 #include "textio/progress.h"
 #include "textio/runtime.h"
 
 using textio::kConsole;
-using textio::Out;
 using textio::write_fmt;
 
 namespace {
 
-// Scalars of the analysis driver: static for the whole run.
-double GAMMA[2];
-double LAMMIN, LAMMAX, DLAM, LAMBDA;
-int32_t NPLOT;
-int32_t IPLOT[3];
-
-constexpr const char* kSeparator = "(2X,70('+'))";
-constexpr const char* kValueList = "(5(2X,E12.6))";
-constexpr const char* kPlotRow = "(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))";
-constexpr const char* kPlotLegend =
-    "(2X,'1 KOLUMNA - CZESTOSC WYMUSZENIA',/,2X,'2 KOLUMNA - AMPLITUDA DRGAN',/,2X,"
-    "'3 KOLUMNA - AMPLITUDA COS',/,2X,'4 KOLUMNA - AMPLITUDA SIN',/,2X,"
-    "'5 KOLUMNA - NR PRZEMIESZCZENIA',/,2X,'6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD')";
-
-inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
-    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
-}
-
 // The count and the numbers of the unknowns whose curves are plotted,
 // asked again until they are within their limits.
-void choose_plotted(int32_t LK) {
+Plotted choose_plotted(int32_t LK) {
+    Plotted p;
     for (;;) {
-        write_fmt(kConsole, "(2X,'DLA ILU NIEWIADOMYCH RYSUJEMY KRZYWE',2X,'REZONANSOWE - MAX 3')");
-        textio::read_free(kConsole, {NPLOT});
-        if (NPLOT <= 3) break;
-        write_fmt(kConsole, "(2X,'NAJWYZEJ 3 NIEWIADOME')");
+        write_fmt(kConsole, limit_text::kPlottedPrompt);
+        textio::read_free(kConsole, {p.NPLOT});
+        if (p.NPLOT <= kMaxPlotted) break;
+        write_fmt(kConsole, limit_text::kPlottedRefused);
     }
-    const std::size_t count = NPLOT > 0 ? static_cast<std::size_t>(NPLOT) : 0;
-    textio::In items[3] = {IPLOT[0], IPLOT[1], IPLOT[2]};
+    const std::size_t count = p.NPLOT > 0 ? static_cast<std::size_t>(p.NPLOT) : 0;
+    static_assert(kMaxPlotted == 3, "one input item for each plotted unknown");
+    textio::In items[kMaxPlotted] = {p.IPLOT[0], p.IPLOT[1], p.IPLOT[2]};
     for (;;) {
         write_fmt(kConsole, "(2X,'PODAJ NUMERY NIEWIADOMYCH DLA KTORYCH RYSUJEMY',/,2X,'KRZYWE REZONANSOWE')");
         textio::read_free(kConsole, items, count);
         bool valid = true;
-        for (std::size_t k = 0; k < count; ++k) valid = valid && IPLOT[k] >= 1 && IPLOT[k] <= LK;
+        for (std::size_t k = 0; k < count; ++k) valid = valid && p.IPLOT[k] >= 1 && p.IPLOT[k] <= LK;
         if (valid) break;
         write_fmt(kConsole, "(2X,'NUMER NIEWIADOMEJ MUSI BYC OD 1 DO',I3)", {LK});
     }
+    return p;
 }
 
-[[noreturn]] void singular(double d, int32_t i) {
-    constexpr const char* kReport = "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)";
-    write_fmt(kResultsUnit, kReport, {d, i});
-    write_fmt(kConsole, kReport, {d, i});
-    textio::stop_code(33);
-}
-
-void step_records(int32_t LK, const double* AMP, const double* AC, const double* AS) {
-    write_fmt(kResultsUnit, "(12X,'AMPLITUDY DRGAN')");
-    write_vector(kResultsUnit, kValueList, AMP, LK);
-    write_fmt(kResultsUnit, "(12X,'AMPLITUDY PRZY COS')");
-    write_vector(kResultsUnit, kValueList, AC, LK);
-    write_fmt(kResultsUnit, "(12X,'AMPLITUDY PRZY SIN')");
-    write_vector(kResultsUnit, kValueList, AS, LK);
-    if (NPLOT < 1 || NPLOT > 3) return;
-    Out row[13];
-    std::size_t n = 0;
-    row[n++] = LAMBDA;
-    for (int32_t k = 0; k < NPLOT; ++k) {
-        const int32_t u = IPLOT[k];
-        row[n++] = AMP[u - 1];
-        row[n++] = AC[u - 1];
-        row[n++] = AS[u - 1];
-        row[n++] = u;
+// The sweep ended on an exception the run traps, with no worker left
+// running: the arithmetic that raised it is made again with the traps on,
+// so that the run ends with the report of the trap where the sequential
+// sweep raised it.
+[[noreturn]] void raise_trap(const SweepOutcome& end, const System& system, StepRecords& records) {
+    if (end.in_sink) {
+        records.amplitudes();
+    } else {
+        StepWork work(system.NU2());
+        (void)solve_step(system, end.LAMBDA, work);
     }
-    write_fmt(kPlotUnit, kPlotRow, row, n);
+    // The same arithmetic traps again; should it not, the flags do.  Not
+    // reached: the exceptions are those the environment traps.
+    std::feraiseexcept(end.exceptions);
+    std::abort();
 }
 
 }  // namespace
 
-void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int32_t& LPT, const int32_t& NU,
-            const int32_t& NU2, const int32_t& ICD, double* MS, double* MR, double* Mkk, double* Mkt, double* Mtk,
-            double* Mtt, double* CS, double* CR, double* Ckk, double* Ckt, double* Ctk, double* Ctt, double* KS,
-            double* KR, double* Kkk, double* Kkt, double* Ktk, double* Ktt, double* PHI, double* AE, double* PC,
-            double* PS, double* OMEGA, double* AH, double* XH, double* AC, double* AS, double* AMP) {
+void ANALYS(const ModelStorage& m, const int32_t& ICD) {
+    const int32_t LK = m.LK, LK2 = m.LK2, LT = m.LT, LPT = m.LPT, NU = m.NU, NU2 = m.NU2;
+    double GAMMA[2] = {0.0, 0.0};
+    double LAMMIN = 0.0, LAMMAX = 0.0, DLAM = 0.0;
+
     // Input of the system data, in its fixed order.
-    FRAMIN(LK, LT, LPT, ICD, MR, KR, GAMMA[0], GAMMA[1]);
-    DAMPM(LK, LT, LPT, ICD, Mkk, Mkt, Mtk, Mtt);
-    DAMPC(LK, LT, LPT, ICD, Ckk, Ckt, Ctk, Ctt);
-    DAMPK(LK, LT, LPT, ICD, Kkk, Kkt, Ktk, Ktt);
-    FORCIN(LK, ICD, LAMMIN, LAMMAX, DLAM, PC, PS);
+    FRAMIN(LK, LT, LPT, ICD, m.MR, m.KR, GAMMA[0], GAMMA[1]);
+    DAMPM(LK, LT, LPT, ICD, m.Mkk, m.Mkt, m.Mtk, m.Mtt);
+    DAMPC(LK, LT, LPT, ICD, m.Ckk, m.Ckt, m.Ctk, m.Ctt);
+    DAMPK(LK, LT, LPT, ICD, m.Kkk, m.Kkt, m.Ktk, m.Ktt);
+    FORCIN(LK, ICD, LAMMIN, LAMMAX, DLAM, m.PC, m.PS);
 
     // Modal analysis of the frame without dampers.
     write_fmt(kResultsUnit, kSeparator);
     write_fmt(kResultsUnit, "(2X,'CZESTOSCI I POSTACIE DRGAN RAMY BEZ TLUMIKOW',/)");
-    for (int32_t i = 1; i <= LK; ++i)
-        for (int32_t j = 1; j <= LK; ++j) {
-            AE[idx(LK, i, j)] = KR[idx(LK, i, j)];
-            AE[idx(LK, i, LK + j)] = MR[idx(LK, i, j)];
-        }
-    EIGEN(AE, LK, LK2);
-    MODES(AE, LK, LK2, OMEGA, PHI);
+    load_eigenproblem(m.AE, m.KR, m.MR, LK);
+    if (EIGEN(m.AE, LK, LK2) == EigenStatus::not_converged)
+        textio::stop_text("BRAK ZBIEZNOSCI ZAGADNIENIA WLASNEGO");
+    MODES(m.AE, LK, LK2, m.OMEGA, m.PHI);
+    list_modes(m.OMEGA, m.PHI, LK);
     write_fmt(kResultsUnit, kSeparator);
 
     // Damping of the frame and the complete system.
-    PROPCR(LK, OMEGA, GAMMA[0], GAMMA[1], MR, KR, CR);
-    ASSEMB(NU, LK, LPT, MS, Mkk, Mkt, Mtk, Mtt, MR);
-    ASSEMB(NU, LK, LPT, CS, Ckk, Ckt, Ctk, Ctt, CR);
-    ASSEMB(NU, LK, LPT, KS, Kkk, Kkt, Ktk, Ktt, KR);
+    PROPCR(LK, m.OMEGA, GAMMA[0], GAMMA[1], m.MR, m.KR, m.CR);
+    list_damping(m.CR, LK);
+    ASSEMB(NU, LK, LPT, m.MS, m.Mkk, m.Mkt, m.Mtk, m.Mtt, m.MR);
+    ASSEMB(NU, LK, LPT, m.CS, m.Ckk, m.Ckt, m.Ctk, m.Ctt, m.CR);
+    ASSEMB(NU, LK, LPT, m.KS, m.Kkk, m.Kkt, m.Ktk, m.Ktt, m.KR);
 
-    choose_plotted(LK);
+    StepRecords records(LK, NU, choose_plotted(LK), m.AC, m.AS, m.AMP);
 
     // The sweep, its records written here in step order.
-    const System system{LK, NU, MS, CS, KS, PC, PS};
+    const System system{LK, NU, m.MS, m.CS, m.KS, m.PC, m.PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
-    long step = 0;
-    SweepRecords records;
-    records.header = [](double lambda) {
-        LAMBDA = lambda;
-        write_fmt(kResultsUnit, kSeparator);
-        write_fmt(kResultsUnit, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", {LAMBDA});
-    };
-    records.solution = [&](double, const double* ac, const double* as) {
-        for (int32_t i = 0; i < LK; ++i) {
-            AC[i] = ac[i];
-            AS[i] = as[i];
-        }
-        for (int32_t i = 0; i < LK; ++i) AMP[i] = std::sqrt(AS[i] * AS[i] + AC[i] * AC[i]);
-        step_records(LK, AMP, AC, AS);
-        textio::progress_step(++step, LAMBDA);
-    };
-    records.singular = singular;
     textio::progress_start(steps);
-    sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), AH, XH, records);
+    const SweepOutcome end = sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
+    if (end.end == SweepEnd::singular) StepRecords::singular(end.d, end.i);
+    if (end.end == SweepEnd::trapped) raise_trap(end, system, records);
     textio::progress_end();
 
-    write_fmt(kPlotUnit, kPlotLegend);
+    StepRecords::plot_legend();
     write_fmt(kResultsUnit, kSeparator);
-    write_fmt(kResultsUnit, "(22X,'KONIEC OBLICZEN')");
+    write_fmt(kResultsUnit, layouts::kClosing);
     write_fmt(kResultsUnit, kSeparator);
 }

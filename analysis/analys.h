@@ -1,12 +1,13 @@
 // The analysis driver: input of the system data, modal analysis of the
 // frame, proportional damping, assembly, the choice of plotted unknowns
-// and the resonance sweep with its records.
+// and the resonance sweep with its records.  The one place of the analysis
+// that turns results into records and stops.
 #pragma once
 
 #include <cstdint>
 
-void ANALYS(const int32_t& LK, const int32_t& LK2, const int32_t& LT, const int32_t& LPT, const int32_t& NU,
-            const int32_t& NU2, const int32_t& ICD, double* MS, double* MR, double* Mkk, double* Mkt, double* Mtk,
-            double* Mtt, double* CS, double* CR, double* Ckk, double* Ckt, double* Ctk, double* Ctt, double* KS,
-            double* KR, double* Kkk, double* Kkt, double* Ktk, double* Ktt, double* PHI, double* AE, double* PC,
-            double* PS, double* OMEGA, double* AH, double* XH, double* AC, double* AS, double* AMP);
+#include "analysis/storage.h"
+
+// ICD: 1 when the model is typed at the console (and recorded in the data
+// file), 2 when it is read from the data file.
+void ANALYS(const ModelStorage& model, const int32_t& ICD);

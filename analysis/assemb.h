@@ -1,5 +1,6 @@
 // Assembly of one matrix of the complete system from the frame matrix and
 // the four damper blocks of the same kind: S = [R + kk, kt; tk, tt].
+// Pure: writes nothing and needs no unit open.
 #pragma once
 
 #include <cstdint>

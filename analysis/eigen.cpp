@@ -10,7 +10,8 @@
 #include <cmath>
 #include <cstddef>
 
-#include "textio/runtime.h"
+#include "input/matrix_view.h"
+
 
 namespace {
 
@@ -25,12 +26,7 @@ constexpr long kRotationCap = 100000;
 // reach (entries so large that their rounding noise exceeds it).
 constexpr double kRelativeAcceptance = 1e-12;
 
-// Column-major, 1-based view of an n-row matrix.
-struct matrix {
-    double* base;
-    index_t rows;
-    double& operator()(index_t i, index_t j) const { return base[(j - 1) * rows + (i - 1)]; }
-};
+using matrix = MatrixView<double>;
 
 // The rotation chosen on the pivot a = A(p,q) with d = A(q,q) - A(p,p): a
 // fixed tangent-like t = +-0.5 when the pivot dominates the difference of
@@ -85,7 +81,7 @@ bool converged_relative(const matrix& A, index_t N) {
 
 }  // namespace
 
-void JACOBI(double* storage, const int32_t& rows, const int32_t& columns) {
+EigenStatus JACOBI(double* storage, const int32_t& rows, const int32_t& columns) {
     const matrix A{storage, rows};
     const index_t N = rows;
     const index_t N2 = columns;
@@ -105,25 +101,31 @@ void JACOBI(double* storage, const int32_t& rows, const int32_t& columns) {
             }
         }
         // Already diagonal: nothing to rotate.
-        if (amax == 0) return;
+        if (amax == 0) return EigenStatus::converged;
         // The block is again symmetric with A(p,q) reduced; the carried
         // columns have taken the same row rotation.
         apply_rotation(A, N, N2, p, q, make_rotation(A(p, q), A(q, q) - A(p, p)));
         // The threshold judges the pivot found before this last rotation.
-        if (amax <= kThreshold) return;
-        if (rotations == kRotationCap) {
-            if (converged_relative(A, N)) return;
-            textio::stop_text("BRAK ZBIEZNOSCI ZAGADNIENIA WLASNEGO");
-        }
+        if (amax <= kThreshold) return EigenStatus::converged;
+        if (rotations == kRotationCap)
+            return converged_relative(A, N) ? EigenStatus::converged : EigenStatus::not_converged;
     }
 }
 
-void EIGEN(double* AE, const int32_t& LK, const int32_t& LK2) {
+void load_eigenproblem(double* AE, const double* KR, const double* MR, int32_t LK) {
+    const index_t n = LK;
+    for (index_t k = 0; k < n * n; ++k) {
+        AE[k] = KR[k];
+        AE[n * n + k] = MR[k];
+    }
+}
+
+EigenStatus EIGEN(double* AE, const int32_t& LK, const int32_t& LK2) {
     const matrix A{AE, LK};
     const index_t n = LK;
     if (n == 1) {
         A(1, 1) = A(1, 1) / A(1, 2);
-        return;
+        return EigenStatus::converged;
     }
     // Elimination of the mass block by rows.  Row i is divided by the
     // square root of its pivot (s = 1 - t in the pass j = i multiplies it by
@@ -155,5 +157,5 @@ void EIGEN(double* AE, const int32_t& LK, const int32_t& LK2) {
     // Rotations: the stiffness block ends diagonal (the eigenvalues) and
     // the mass block, carried along, ends with the mass-normalised
     // eigenvectors as its rows.
-    JACOBI(AE, LK, LK2);
+    return JACOBI(AE, LK, LK2);
 }

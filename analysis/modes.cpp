@@ -1,22 +1,19 @@
 #include "analysis/modes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
 
-#include "input/matrix.h"
-#include "textio/io.h"
+#include "input/matrix_view.h"
 
 void MODES(const double* AE, const int32_t& LK, const int32_t& LK2, double* OMEGA, double* PHI) {
     (void)LK2;
     const int32_t n = LK;
-    auto ae = [&](int32_t i, int32_t j) {
-        return AE[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-    };
-    auto phi = [&](int32_t i, int32_t j) -> double& {
-        return PHI[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-    };
+    const MatrixView<const double> ae(AE, n);
+    const MatrixView<double> phi(PHI, n);
     for (int32_t i = 1; i <= n; ++i) OMEGA[i - 1] = std::sqrt(ae(i, i));
+    for (int32_t i = n; i < kMinOmega; ++i) OMEGA[i] = 0.0;
     for (int32_t i = 1; i <= n; ++i)
         for (int32_t j = 1; j <= n; ++j) phi(i, j) = ae(i, n + j);
 
@@ -31,8 +28,6 @@ void MODES(const double* AE, const int32_t& LK, const int32_t& LK2, double* OMEG
             }
         }
     }
-    textio::write_fmt(kResultsUnit, "(2X,'CZESTOSCI DRGAN WLASNYCH')");
-    write_vector(kResultsUnit, "(5(2X,E12.6))", OMEGA, n);
 
     // Every mode divided by its first component of largest magnitude.
     for (int32_t i = 1; i <= n; ++i) {
@@ -46,10 +41,17 @@ void MODES(const double* AE, const int32_t& LK, const int32_t& LK2, double* OMEG
         }
         for (int32_t j = 1; j <= n; ++j) phi(i, j) = phi(i, j) / divisor;
     }
-    for (int32_t i = 1; i <= n; ++i) {
-        textio::write_fmt(kResultsUnit, "(2X,'WEKTOR WLASNY - UNORMOWANY I=',I2)", {i});
-        textio::Out row[20];
-        for (int32_t j = 1; j <= n; ++j) row[j - 1] = phi(i, j);
-        textio::write_fmt(kResultsUnit, "(5(2X,E12.6))", row, static_cast<std::size_t>(n));
-    }
+}
+
+FrameModes frame_modes(const double* MR, const double* KR, int32_t LK) {
+    const std::size_t n = static_cast<std::size_t>(LK);
+    const int32_t LK2 = LK + LK;
+    std::vector<double> AE(2 * n * n);
+    load_eigenproblem(AE.data(), KR, MR, LK);
+    FrameModes m;
+    m.OMEGA.assign(std::max<std::size_t>(n, kMinOmega), 0.0);
+    m.PHI.assign(n * n, 0.0);
+    m.status = EIGEN(AE.data(), LK, LK2);
+    if (m.status == EigenStatus::converged) MODES(AE.data(), LK, LK2, m.OMEGA.data(), m.PHI.data());
+    return m;
 }

@@ -2,9 +2,6 @@
 
 #include <cstddef>
 
-#include "input/matrix.h"
-#include "textio/io.h"
-
 void PROPCR(const int32_t& LK, const double* OMEGA, const double& GAMMA1, const double& GAMMA2, const double* MR,
             const double* KR, double* CR) {
     const double w1 = OMEGA[0];
@@ -17,7 +14,4 @@ void PROPCR(const int32_t& LK, const double* OMEGA, const double& GAMMA1, const 
     const std::size_t n = static_cast<std::size_t>(LK);
     for (std::size_t j = 0; j < n; ++j)
         for (std::size_t i = 0; i < n; ++i) CR[j * n + i] = KR[j * n + i] * BETA + MR[j * n + i] * ALPHA;
-    // The heading's letter L with stroke is the single byte 0xA3.
-    textio::write_fmt(kResultsUnit, "(2X,'MACIERZ T\xA3UMIENIA PROPORCJONALNEGO KONSTRUKCJI')");
-    MATOUT(CR, LK, LK);
 }

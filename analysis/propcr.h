@@ -4,5 +4,7 @@
 
 #include <cstdint>
 
+// CR (LK x LK) from OMEGA's two lowest values (OMEGA(2) is 0 for a single
+// storey); writes nothing.
 void PROPCR(const int32_t& LK, const double* OMEGA, const double& GAMMA1, const double& GAMMA2, const double* MR,
             const double* KR, double* CR);

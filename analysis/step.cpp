@@ -11,8 +11,10 @@
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <new>
 
 #include "analysis/solve.h"
+#include "input/matrix_view.h"
 
 namespace {
 
@@ -22,10 +24,6 @@ namespace {
 constexpr double kAccuracy = 1e-8;
 // Refinements after the first check.
 constexpr int kMaxRefinements = 3;
-
-inline std::size_t idx(int32_t rows, int32_t i, int32_t j) {
-    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(i - 1);
-}
 
 bool all_finite(const double* v, int32_t n) {
     for (int32_t k = 0; k < n; ++k)
@@ -123,10 +121,10 @@ void restore_system(const System& s, StepWork& w) {
     const int32_t NU = s.NU;
     const int32_t n = s.NU2();
     for (int32_t j = 1; j <= NU; ++j) {
-        const double* wj = w.W.data() + idx(NU, 1, j);
-        const double* vj = w.V.data() + idx(NU, 1, j);
-        double* left = w.AH + idx(n, 1, j);
-        double* right = w.AH + idx(n, 1, NU + j);
+        const double* wj = MatrixView<const double>(w.W.data(), NU).column(j);
+        const double* vj = MatrixView<const double>(w.V.data(), NU).column(j);
+        double* left = MatrixView<double>(w.AH, n).column(j);
+        double* right = MatrixView<double>(w.AH, n).column(NU + j);
         std::copy_n(wj, NU, left);
         for (int32_t i = 0; i < NU; ++i) left[NU + i] = -vj[i];
         std::copy_n(vj, NU, right);
@@ -161,31 +159,33 @@ void check_solution(const System& s, StepWork& w, StepResult& res) {
 
 }  // namespace
 
-StepWork::StepWork(int32_t NU2, double* AH_, double* XH_)
-    : W(static_cast<std::size_t>(NU2 / 2) * (NU2 / 2)), V(W.size()), XH0(NU2), X0(NU2), X(NU2), R(NU2) {
-    if (AH_ == nullptr) {
-        own_AH.resize(static_cast<std::size_t>(NU2) * NU2);
-        AH_ = own_AH.data();
-    }
-    if (XH_ == nullptr) {
-        own_XH.resize(static_cast<std::size_t>(NU2));
-        XH_ = own_XH.data();
-    }
-    AH = AH_;
-    XH = XH_;
+AlignedDoubles::AlignedDoubles(std::size_t n)
+    : p_(static_cast<double*>(::operator new[](std::max<std::size_t>(n, 1) * sizeof(double),
+                                                 std::align_val_t{kAlignment}))) {
+    std::fill_n(p_.get(), std::max<std::size_t>(n, 1), 0.0);
 }
+
+void AlignedDoubles::Free::operator()(double* p) const { ::operator delete[](p, std::align_val_t{kAlignment}); }
+
+StepWork::StepWork(int32_t NU2)
+    : own_AH_(static_cast<std::size_t>(NU2) * static_cast<std::size_t>(NU2)),
+      own_XH_(static_cast<std::size_t>(NU2)), AH(own_AH_.data()), XH(own_XH_.data()),
+      W(static_cast<std::size_t>(NU2 / 2) * static_cast<std::size_t>(NU2 / 2)), V(W.size()), XH0(NU2), X0(NU2),
+      X(NU2), R(NU2) {}
 
 void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
     const int32_t NU = s.NU;
     const int32_t NU2 = s.NU2();
+    const MatrixView<const double> KS(s.KS, NU), MS(s.MS, NU), CS(s.CS, NU);
+    const MatrixView<double> A(AH, NU2);
     for (int32_t i = 1; i <= NU; ++i) {
         for (int32_t j = 1; j <= NU; ++j) {
-            const double w = s.KS[idx(NU, i, j)] - (s.MS[idx(NU, i, j)] * LAMBDA) * LAMBDA;
-            const double v = s.CS[idx(NU, i, j)] * LAMBDA;
-            AH[idx(NU2, i, j)] = w;
-            AH[idx(NU2, NU + i, NU + j)] = w;
-            AH[idx(NU2, i, NU + j)] = v;
-            AH[idx(NU2, NU + i, j)] = -v;
+            const double w = KS(i, j) - (MS(i, j) * LAMBDA) * LAMBDA;
+            const double v = CS(i, j) * LAMBDA;
+            A(i, j) = w;
+            A(NU + i, NU + j) = w;
+            A(i, NU + j) = v;
+            A(NU + i, j) = -v;
         }
     }
     for (int32_t i = 0; i < NU2; ++i) XH[i] = 0.0;

@@ -3,7 +3,9 @@
 // and its solution checked for accuracy.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "textio/runtime.h"
@@ -24,18 +26,37 @@ struct System {
     int32_t NU2() const { return NU + NU; }
 };
 
-// Work arrays of one step.  AH and XH are the system's matrix and
-// right-hand side, then its factors and solution; the others serve the
-// accuracy check: the blocks W = KS - LAMBDA^2 MS and V = LAMBDA CS of the
-// system as built (NU x NU), its right-hand side XH0, the first solution
-// X0, the candidate X and the residual R.  A worker of the sweep owns one.
+// An array of n doubles, zero-filled, on a 64-byte boundary: a cache line,
+// and the widest vector the kernels load, on every thread that owns one.
+class AlignedDoubles {
+public:
+    static constexpr std::size_t kAlignment = 64;
+    explicit AlignedDoubles(std::size_t n);
+    double* data() const { return p_.get(); }
+
+private:
+    struct Free {
+        void operator()(double* p) const;
+    };
+    std::unique_ptr<double[], Free> p_;
+};
+
+// Work arrays of one step.  AH and XH are the system's matrix (NU2 x NU2)
+// and right-hand side, then its factors and solution, owned and aligned;
+// the others serve the accuracy check: the blocks W = KS - LAMBDA^2 MS and
+// V = LAMBDA CS of the system as built (NU x NU), its right-hand side XH0,
+// the first solution X0, the candidate X and the residual R.  Each thread
+// that solves steps owns one.
 struct StepWork {
-    double* AH = nullptr;
-    double* XH = nullptr;
+    explicit StepWork(int32_t NU2);
+
+private:
+    AlignedDoubles own_AH_, own_XH_;
+
+public:
+    double* AH;
+    double* XH;
     std::vector<double> W, V, XH0, X0, X, R;
-    std::vector<double> own_AH, own_XH;  // used when AH and XH are not given
-    // Work for systems of order NU2; AH and XH are the caller's when given.
-    explicit StepWork(int32_t NU2, double* AH = nullptr, double* XH = nullptr);
 };
 
 // How a step came to its solution.
@@ -58,7 +79,9 @@ struct StepResult {
 // The matrix AH and right-hand side XH of the system at LAMBDA.
 void build_system(const System& s, double LAMBDA, double* AH, double* XH);
 
-// Builds and solves the system at LAMBDA into w.XH.  Arithmetic that may
-// trap runs with the caller's floating-point environment; the accuracy
-// check runs with the traps off and cannot stop the run.
+// Builds and solves the system at LAMBDA into w.XH: all 2 NU values, the
+// unknowns at cos in XH(1..NU) and at sin in XH(NU+1..2 NU), the tuned
+// masses' unknowns after the LK frame ones.  Writes nothing.  Arithmetic
+// that may trap runs with the caller's floating-point environment; the
+// accuracy check runs with the traps off and cannot stop the run.
 StepResult solve_step(const System& s, double LAMBDA, StepWork& w);

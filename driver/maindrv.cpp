@@ -44,13 +44,10 @@ void refuse_recorded_size(const char* what, int32_t value, int32_t lo, int32_t h
 }
 
 void typed_sizes() {
-    ask_size("(2X,'PODAJ LICZBE KONDYGNACJI RAMY (MAX 20)',2X,'LUB LICZBE STOPNI SWOBODY FUNDAMENTU')",
-             "(2X,'LICZBA KONDYGNACJI MUSI BYC OD 1 DO 20')", LK, 1, kMaxLK);
-    ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", "(2X,'LICZBA TLUMIKOW MUSI BYC OD 0 DO 999')", LT, 0,
-             kMaxLT);
-    if (LT > 0)
-        ask_size("(2X,'PODAJ LICZBE PARAMETROW WEWNETRZNYCH TLUMIKOW',2X,'(WSZYSTKICH) - MAX 40')",
-                 "(2X,'LICZBA PARAMETROW MUSI BYC OD 0 DO 40')", LPT, 0, kMaxLPT);
+    ask_size(limit_text::kStoreysPrompt, limit_text::kStoreysRefused, LK, 1, kMaxLK);
+    // The prompt's MAX 20 is not the limit of the dampers: the refusal's is.
+    ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", limit_text::kDampersRefused, LT, 0, kMaxLT);
+    if (LT > 0) ask_size(limit_text::kParametersPrompt, limit_text::kParametersRefused, LPT, 0, kMaxLPT);
     if (LT == 0) LPT = 0;
     write_fmt(kDataUnit, "(5(2X,I3))", {LK, LT, LPT});
 }
@@ -60,6 +57,18 @@ void recorded_sizes() {
     refuse_recorded_size("LK", LK, 1, kMaxLK);
     refuse_recorded_size("LT", LT, 0, kMaxLT);
     refuse_recorded_size("LPT", LPT, 0, kMaxLPT);
+}
+
+// The model storage with the sizes of this run.
+ModelStorage storage() {
+    ModelStorage m;
+    m.LK = LK, m.LK2 = LK2, m.LT = LT, m.LPT = LPT, m.NU = NU, m.NU2 = NU2;
+    m.MS = MS, m.MR = MR, m.Mkk = Mkk, m.Mkt = Mkt, m.Mtk = Mtk, m.Mtt = Mtt;
+    m.CS = CS, m.CR = CR, m.Ckk = Ckk, m.Ckt = Ckt, m.Ctk = Ctk, m.Ctt = Ctt;
+    m.KS = KS, m.KR = KR, m.Kkk = Kkk, m.Kkt = Kkt, m.Ktk = Ktk, m.Ktt = Ktt;
+    m.PHI = PHI, m.AE = AE, m.PC = PC, m.PS = PS, m.OMEGA = OMEGA;
+    m.AC = AC, m.AS = AS, m.AMP = AMP;
+    return m;
 }
 
 }  // namespace
@@ -97,8 +106,7 @@ void run_program(int argc, char** argv) {
     NU2 = NU + NU;
     LK2 = LK + LK;
 
-    ANALYS(LK, LK2, LT, LPT, NU, NU2, ICD, MS, MR, Mkk, Mkt, Mtk, Mtt, CS, CR, Ckk, Ckt, Ctk, Ctt, KS, KR, Kkk,
-           Kkt, Ktk, Ktt, PHI, AE, PC, PS, OMEGA, AH, XH, AC, AS, AMP);
+    ANALYS(storage(), ICD);
 
     write_fmt(kConsole, "(/,2X,'*** KONIEC - NACISNIJ DOWOLNY KLAWISZ ***')");
     textio::read_free(kConsole);

@@ -7,7 +7,6 @@ double CS[kSystem], CR[kFrame], Ckk[kFrame], Ckt[kCoupling], Ctk[kCoupling], Ctt
 double KS[kSystem], KR[kFrame], Kkk[kFrame], Kkt[kCoupling], Ktk[kCoupling], Ktt[kParams];
 double PHI[kFrame], AE[2 * kFrame];
 double PC[kMaxLK], PS[kMaxLK], OMEGA[kMaxLK];
-double AH[kMaxNU2 * kMaxNU2], XH[kMaxNU2];
 double AC[kMaxLK], AS[kMaxLK], AMP[kMaxLK];
 
 }  // namespace model

@@ -1,4 +1,4 @@
-// Storage of the model: the problem sizes' limits and the twenty-eight
+// Storage of the model: the problem sizes' limits and the twenty-six
 // arrays that the main driver owns for the whole run.  All static, zero at
 // program start; every routine views an array packed at its start, with
 // the current sizes as leading dimension.
@@ -6,15 +6,11 @@
 
 #include <cstdint>
 
+#include "input/limits.h"
+
 namespace model {
 
-// The largest sizes the dialogue accepts; the capacities below hold them.
-inline constexpr int32_t kMaxLK = 20;
-inline constexpr int32_t kMaxLT = 999;
-inline constexpr int32_t kMaxLPT = 40;
-inline constexpr int32_t kMaxNU = kMaxLK + kMaxLPT;
-inline constexpr int32_t kMaxNU2 = 2 * kMaxNU;
-
+// The capacities hold the largest sizes the dialogue accepts.
 inline constexpr int32_t kFrame = kMaxLK * kMaxLK;      // kk blocks and frame matrices
 inline constexpr int32_t kCoupling = kMaxLK * kMaxLPT;  // kt and tk blocks
 inline constexpr int32_t kParams = kMaxLPT * kMaxLPT;   // tt blocks
@@ -25,7 +21,7 @@ extern double CS[kSystem], CR[kFrame], Ckk[kFrame], Ckt[kCoupling], Ctk[kCouplin
 extern double KS[kSystem], KR[kFrame], Kkk[kFrame], Kkt[kCoupling], Ktk[kCoupling], Ktt[kParams];
 extern double PHI[kFrame], AE[2 * kFrame];
 extern double PC[kMaxLK], PS[kMaxLK], OMEGA[kMaxLK];
-extern double AH[kMaxNU2 * kMaxNU2], XH[kMaxNU2];
+static_assert(kMaxLK >= 2, "OMEGA holds the two lowest frequencies");
 extern double AC[kMaxLK], AS[kMaxLK], AMP[kMaxLK];
 
 }  // namespace model

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "plot/curves.h"
-#include "plot/draw.h"
-#include "plot/sweep.h"
+#include "plot/script.h"
+#include "plot/recorded.h"
 
 namespace {
 
@@ -42,9 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (s.lambda.empty()) return 0;
     const plot::CurvesMade m = plot::make_curves(s, {});
     check(m.error.empty());
-    for (const plot::Series& k : m.curves.series)
-        for (const double p : k.phase) check(p > -180.0 && p <= 180.0);
-    check(!plot::to_csv(m.curves).empty());
+    // The picture's points: finite, in the order of the steps, never more
+    // than the thinning keeps, each panel as long as the other.
+    for (const plot::Series& k : m.curves.series) {
+        check(finite(k.amplitude.y) && finite(k.phase.y));
+        check(k.amplitude.x.size() == k.amplitude.y.size() && k.phase.x.size() == k.phase.y.size());
+        check(!k.amplitude.x.empty() && k.amplitude.x.size() <= 2 * plot::Decimator::kBins + 2);
+    }
+    check(m.csv.find('\n') != std::string::npos);
     check(!plot::gnuplot_script(m.curves, {}, plot::Format::svg, "out.svg").empty());
     return 0;
 }

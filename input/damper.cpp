@@ -1,6 +1,7 @@
 #include "input/damper.h"
 
 #include "input/matrix.h"
+#include "input/matrix_view.h"
 #include "textio/io.h"
 
 using textio::kConsole;
@@ -67,8 +68,10 @@ void damper_blocks(const DamperKind& kind, int32_t LK, int32_t LT, int32_t LPT, 
     enter_block(ICD, kind.prompt_kk, kind.caption_kk, LK, LK, kk);
     if (LPT <= 0) return;
     enter_block(ICD, kind.prompt_kt, kind.caption_kt, LK, LPT, kt);
-    for (int32_t I = 0; I < LK; ++I)
-        for (int32_t J = 0; J < LPT; ++J) tk[I * LPT + J] = kt[J * LK + I];
+    const MatrixView<const double> KT(kt, LK);
+    const MatrixView<double> TK(tk, LPT);
+    for (int32_t I = 1; I <= LK; ++I)
+        for (int32_t J = 1; J <= LPT; ++J) TK(J, I) = KT(I, J);
     write_fmt(kResultsUnit, kind.caption_tk);
     MATOUT(tk, LPT, LK);
     enter_block(ICD, kind.prompt_tt, kind.caption_tt, LPT, LPT, tt);

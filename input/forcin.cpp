@@ -59,7 +59,7 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
             write_fmt(kConsole, kRangePrompt);
             textio::read_free(kConsole, {LAMMIN, LAMMAX, DLAM});
             if (sweep_ends(LAMMIN, LAMMAX, DLAM)) break;
-            write_fmt(kConsole, "(2X,'BLEDNY ZAKRES CZESTOSCI - PONAD 1000000 KROKOW')");
+            write_fmt(kConsole, limit_text::kRangeRefused);
         }
         write_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
         // The model's last record: the whole typed model may now replace
@@ -76,7 +76,8 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
         textio::read_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
         if (!sweep_ends(LAMMIN, LAMMAX, DLAM))
             textio::io_error(textio::IoError::value_refused, textio::IoOp::read, textio::unit_name(kDataUnit),
-                             "frequency range of more than 1000000 steps" + textio::in_line(kDataUnit));
+                             "frequency range of more than " + std::to_string(kMaxSweepSteps) + " steps" +
+                                 textio::in_line(kDataUnit));
         list_range(LAMMIN, LAMMAX, DLAM);
     }
 }

@@ -4,11 +4,10 @@
 
 #include <cstdint>
 
+#include "input/limits.h"
+
 void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMAX, double& DLAM, double* PC,
             double* PS);
-
-// The most steps a frequency range may make.
-inline constexpr long kMaxSweepSteps = 1000000;
 
 // The forcing frequencies of the sweep in order: LAMBDA accumulated by
 // repeated addition from LAMMIN - DLAM, never recomputed from a count, so

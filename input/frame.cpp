@@ -8,7 +8,6 @@ using textio::write_fmt;
 
 namespace {
 
-constexpr const char* kRule = "(2X,70('+'))";
 constexpr const char* kFrameHeading = "(22X,'INFORMACJE O RAMIE',/)";
 constexpr const char* kMassCaption = "(2X,'MACIERZ MAS KONSTRUKCJI')";
 constexpr const char* kStiffnessCaption = "(2X,'MACIERZ SZTYWNOSCI KONSTRUKCJI')";
@@ -17,12 +16,12 @@ constexpr const char* kGammaListing =
     "'GAMMA(2)=',E12.6)";
 
 void title_block(int32_t LK, int32_t LT, int32_t LPT) {
-    write_fmt(kResultsUnit, kRule);
+    write_fmt(kResultsUnit, kSeparator);
     write_fmt(kResultsUnit,
               "(22X,'PROGRAM VARNOSTIK',/,2X,'WYZNACZANIE KRZYWEJ REZONANSOWEJ RAMY Z',2X,'TLUMIKAMI DRGAN')");
-    write_fmt(kResultsUnit, kRule);
+    write_fmt(kResultsUnit, kSeparator);
     write_fmt(kResultsUnit, "(22X,'DANE DO OBLICZEN')");
-    write_fmt(kResultsUnit, kRule);
+    write_fmt(kResultsUnit, kSeparator);
     write_fmt(kResultsUnit, "(2X,'LK=',I3,2X,'LT=',I3,2X,'LPT=',I3)", {LK, LT, LPT});
 }
 

@@ -1,5 +1,7 @@
 #include "input/matrix.h"
 
+#include "input/limits.h"
+#include "input/matrix_view.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
 
@@ -7,17 +9,6 @@ using textio::kConsole;
 using textio::Out;
 
 namespace {
-
-// Column-major element (i, j), both 1-based, of a matrix with n rows.
-inline double& at(double* a, int32_t n, int32_t i, int32_t j) {
-    return a[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-}
-inline double at(const double* a, int32_t n, int32_t i, int32_t j) {
-    return a[static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(n) + static_cast<std::size_t>(i - 1)];
-}
-
-// The longest row or vector the model has: a kt or tt row of 40 values.
-constexpr int32_t kMaxRow = 40;
 
 constexpr const char* kTypePrompt =
     "(2X,'PODAJ TYP MACIERZY    ZEROWA=0',/,2X,'                  DIAGONALNA=1',/,"
@@ -130,7 +121,7 @@ void read_row(double* A, int32_t N, int32_t M, int32_t I) {
     textio::read_fmt(kDataUnit, kRowRecord, items, static_cast<std::size_t>(M));
 }
 
-void write_vector(int unit, const char* fmt, const double* v, int32_t n) {
+void write_vector(int unit, std::string_view fmt, const double* v, int32_t n) {
     Out items[kMaxRow];
     for (int32_t i = 0; i < n; ++i) items[i] = Out(v[i]);
     textio::write_fmt(unit, fmt, items, static_cast<std::size_t>(n));

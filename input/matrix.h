@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 // Units of the run.
 inline constexpr int kDataUnit = 1;
@@ -11,6 +12,9 @@ inline constexpr int kPlotUnit = 3;
 
 // The layout of one matrix row or one vector in the data file.
 inline constexpr const char* kRowRecord = "(10(2X,E12.6))";
+
+// The rule of plus signs between the parts of the results file.
+inline constexpr const char* kSeparator = "(2X,70('+'))";
 
 // Enters the N x M matrix A at the console by its matrix type code.
 void MATIN(const int32_t& N, const int32_t& M, double* A);
@@ -27,4 +31,4 @@ void write_row(const double* A, int32_t N, int32_t M, int32_t I);
 void read_row(double* A, int32_t N, int32_t M, int32_t I);
 
 // A vector of n values as one statement of fmt on unit.
-void write_vector(int unit, const char* fmt, const double* v, int32_t n);
+void write_vector(int unit, std::string_view fmt, const double* v, int32_t n);

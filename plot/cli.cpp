@@ -1,18 +1,22 @@
 #include "plot/cli.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <new>
 
-#include "plot/sweep.h"
+#include "plot/gnuplot.h"
+#include "plot/interrupt.h"
+#include "plot/outputs.h"
+#include "plot/recorded.h"
 
 namespace plot {
 namespace {
@@ -38,7 +42,8 @@ constexpr const char* kUsage =
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
-    "Exit status: 0 done, 1 bad input file, 2 bad command line, 3 drawing failed.\n";
+    "Exit status: 0 done, 1 bad input file (or out of memory), 2 bad command line, 3 drawing failed,\n"
+    "128 + N ended by signal N (SIGHUP, SIGINT, SIGTERM) with no output left behind.\n";
 
 const char* const kQuantities[] = {"displacement", "velocity", "acceleration"};
 
@@ -52,6 +57,8 @@ std::optional<std::vector<int32_t>> unknown_list(const std::string& text) {
         const char* e = text.data() + comma;
         const auto r = std::from_chars(b, e, v);
         if (b == e || r.ec != std::errc() || r.ptr != e || v < 1) return std::nullopt;
+        // A picture shows each unknown once.
+        if (std::find(out.begin(), out.end(), v) != out.end()) return std::nullopt;
         out.push_back(v);
         pos = comma + 1;
     }
@@ -67,7 +74,7 @@ std::string take_value(Options& o, const std::string& name, const std::string& v
     else if (name == "--title") o.title = value;
     else if (name == "--unknowns") {
         const auto list = unknown_list(value);
-        if (!list) return "--unknowns wants numbers from 1 separated by commas, e.g. 1,3; got \"" + value + "\"";
+        if (!list) return "--unknowns wants different numbers from 1 separated by commas, e.g. 1,3; got \"" + value + "\"";
         o.view.unknowns = *list;
     } else if (name == "--quantity") {
         for (int q = 0; q < 3; ++q)
@@ -88,118 +95,14 @@ bool takes_value(const std::string& name) {
     return false;
 }
 
-// A name the script or the messages would carry: control characters would
-// break the script's lines.
-bool plain_path(const std::string& p) {
-    for (const char c : p)
-        if (static_cast<unsigned char>(c) < 32) return false;
-    return true;
-}
+std::string picture_name(const Options& o) { return o.output.empty() ? o.file + ".svg" : o.output; }
 
-// ------------------------------------------------------------ file output
-
-// One output of the run, put in place only when every output has been made.
-// A file is written under a temporary name in its own folder and renamed;
-// standard output ("-") and whatever else is not a file (a terminal, a
-// pipe, a device) is written straight, at that moment: renaming onto it
-// would replace it.
-class Pending {
-public:
-    explicit Pending(std::string path) : path_(std::move(path)) {
-        struct stat st {};
-        stream_ = path_ == "-" || (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode));
-    }
-    Pending(const Pending&) = delete;
-    Pending& operator=(const Pending&) = delete;
-    ~Pending() {
-        if (fd_ >= 0) close(fd_);
-        if (!temp_.empty() && !committed_) unlink(temp_.c_str());
-    }
-
-    bool stream() const { return stream_; }
-
-    // Makes the temporary file, left empty and closed; the error text on failure.
-    std::string create() {
-        const std::size_t slash = path_.rfind('/');
-        const std::string dir = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-        std::string tmpl = dir + "." + base + ".XXXXXX";
-        fd_ = mkstemp(tmpl.data());
-        if (fd_ < 0) return failed();
-        temp_ = tmpl;
-        // mkstemp makes the file private; the result gets the usual
-        // permissions of a new file.
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd_, 0666 & ~mask);
-        return close_fd() ? std::string() : failed();
-    }
-
-    std::string write_text(std::string text) {
-        if (stream_) {
-            text_ = std::move(text);
-            return {};
-        }
-        std::string e = create();
-        if (!e.empty()) return e;
-        fd_ = open(temp_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd_ < 0 || !write_all(fd_, text)) return failed();
-        return close_fd() ? std::string() : failed();
-    }
-
-    bool empty_file() const {
-        struct stat st {};
-        return stat(temp_.c_str(), &st) != 0 || st.st_size == 0;
-    }
-
-    std::string commit() {
-        if (stream_) {
-            const int fd = path_ == "-" ? dup(1) : open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-            const bool ok = fd >= 0 && write_all(fd, text_);
-            if (fd >= 0 && close(fd) != 0 && errno != EINTR) return failed();
-            return ok ? std::string() : failed();
-        }
-        if (rename(temp_.c_str(), path_.c_str()) != 0) return failed();
-        committed_ = true;
-        return {};
-    }
-
-    const std::string& temp() const { return temp_; }
-
-private:
-    std::string failed() const { return "cannot write " + path_ + ": " + std::strerror(errno); }
-    bool close_fd() {
-        const bool ok = close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-    std::string path_;
-    bool stream_ = false;
-    std::string text_;  // what a stream is given at the end
-    std::string temp_;
-    int fd_ = -1;
-    bool committed_ = false;
-};
-
-std::optional<std::string> read_file(const std::string& path, std::string& error) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        error = path + " is a folder, not a file";
-        return std::nullopt;
-    }
-    std::ifstream f(path, std::ios::binary);
-    if (!f) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    if (f.bad()) {
-        error = "cannot read " + path;
-        return std::nullopt;
-    }
-    return ss.str();
+// A text without control characters.
+bool plain(const std::string& text) {
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7f;
+    });
 }
 
 int fail(int status, const std::string& message) {
@@ -207,49 +110,120 @@ int fail(int status, const std::string& message) {
     return status;
 }
 
-// Reads a file that must hold a sweep; the message on failure.
-std::optional<Sweep> load(const std::string& path, std::string& error) {
-    const auto text = read_file(path, error);
-    if (!text) return std::nullopt;
-    SweepRead r = read_sweep(path, *text);
-    if (!r.error.empty()) {
-        error = r.error;
-        return std::nullopt;
+void warn(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings) std::fprintf(stderr, "%s: warning: %s\n", kProgram, w.c_str());
+}
+
+// How a step of the run ended: 0 done, else the exit status (the message
+// already shown).
+int interrupted_status(int sig) {
+    fail(kExitInterrupted + sig, std::string("interrupted by ") + signal_name(sig));
+    return kExitInterrupted + sig;
+}
+
+// Reads a file through the reader as a stream, a piece at a time, so that
+// its size does not matter; 0, or the exit status.
+int read_stream(const std::string& path, RecordReader& reader) {
+    // Opening a FIFO waits for its writer; an interrupt ends that wait.
+    int fd;
+    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR)
+        if (const int sig = interrupted()) return interrupted_status(sig);
+    if (fd < 0) return fail(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        return fail(kExitBadInput, path + " is a folder, not a file");
     }
-    for (const std::string& w : r.sweep.warnings) std::fprintf(stderr, "%s: warning: %s\n", kProgram, w.c_str());
-    return std::move(r.sweep);
+    std::vector<char> buf(1 << 16);
+    int status = 0;
+    while (status == 0) {
+        if (const int sig = interrupted()) {
+            status = interrupted_status(sig);
+            break;
+        }
+        // A FIFO or a terminal may make the read wait: the wait also ends
+        // on an interrupt.
+        pollfd fds[2] = {{fd, POLLIN, 0}, {interrupt_fd(), POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (fds[1].revents != 0 || (ready < 0 && errno == EINTR)) continue;
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) status = fail(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));
+        else if (n == 0) reader.finish();
+        if (n <= 0 || !reader.feed(std::string_view(buf.data(), static_cast<std::size_t>(n)))) break;
+    }
+    close(fd);
+    return status;
 }
 
 const char* const kNoGnuplot =
     "gnuplot is not on the PATH: install the Debian package gnuplot-nox (tools/install-deps does), "
     "or write the curves with --csv PATH and the drawing script with --script PATH, which need no gnuplot";
 
-// Makes every output into its temporary file, then puts them all in place.
-int make_outputs(const Options& o, const Curves& curves) {
-    const std::string output = o.output.empty() ? o.file + ".svg" : o.output;
+// The natural frequencies of the results file named with --results, read
+// up to them only; 0, or the exit status.
+class Heads : public RecordSink {
+public:
+    std::string begin(Kind kind, const std::vector<int32_t>&, const std::vector<double>& omega) override {
+        omega_ = omega;
+        plot_file_ = kind == Kind::plot_file;
+        return plot_file_ ? "a plot file" : "";
+    }
+    std::string step(double, const double*, const double*, const double*) override { return {}; }
+    std::vector<double> omega_;
+    bool plot_file_ = false;
+};
+
+// Reads the file, writing the CSV while it reads; then makes the script or
+// the picture, and puts every output in place.
+int make_outputs(const Options& o, const std::vector<double>& natural) {
+    const std::string output = picture_name(o);
     const Style style{o.lang, o.log, o.title, o.file.substr(o.file.rfind('/') + 1)};
     const Format format = *format_of(output);
 
-    std::vector<std::unique_ptr<Pending>> outs;
+    std::vector<std::unique_ptr<Output>> outs;
+    Output* csv = nullptr;
     if (!o.csv.empty()) {
-        outs.push_back(std::make_unique<Pending>(o.csv));
-        const std::string e = outs.back()->write_text(to_csv(curves));
+        outs.push_back(std::make_unique<Output>(o.csv));
+        csv = outs.back().get();
+        const std::string e = csv->create();
         if (!e.empty()) return fail(kExitDrawing, e);
     }
+    CurveMaker maker(o.view, csv ? CurveMaker::CsvOut([csv](std::string_view text) { return csv->write(text); })
+                                 : CurveMaker::CsvOut());
+    RecordReader reader(o.file, maker);
+    if (const int status = read_stream(o.file, reader)) return status;
+    if (!maker.output_error().empty()) return fail(kExitDrawing, maker.output_error());
+    if (!reader.error().empty()) return fail(kExitBadInput, reader.error());
+    warn(reader.warnings());
+    if (reader.steps() == 0) return fail(kExitBadInput, o.file + ": no step of the sweep to draw");
+    if (const std::string e = maker.finish_csv(); !e.empty()) return fail(kExitDrawing, e);
+    const Curves curves = maker.curves(natural.empty() ? maker.omega() : natural);
+
     if (!o.script.empty()) {
-        outs.push_back(std::make_unique<Pending>(o.script));
-        const std::string e = outs.back()->write_text(gnuplot_script(curves, style, format, output));
+        outs.push_back(std::make_unique<Output>(o.script));
+        std::string e = outs.back()->create();
+        if (e.empty()) e = outs.back()->write(gnuplot_script(curves, style, format, output));
         if (!e.empty()) return fail(kExitDrawing, e);
     } else {
         if (!on_path("gnuplot")) return fail(kExitDrawing, kNoGnuplot);
-        outs.push_back(std::make_unique<Pending>(output));
-        Pending& picture = *outs.back();
+        outs.push_back(std::make_unique<Output>(output));
+        Output& picture = *outs.back();
         std::string e = picture.stream() ? "a picture goes to a file, not to a stream or device" : picture.create();
-        if (e.empty()) e = run_gnuplot(gnuplot_script(curves, style, format, picture.temp()));
+        if (e.empty()) e = picture.close_temp();
+        GnuplotProcess gnuplot;
+        if (e.empty()) e = gnuplot.start();
+        if (e.empty()) {
+            gnuplot.feed(gnuplot_script(curves, style, format, picture.temp()));
+            const GnuplotProcess::Outcome done = gnuplot.finish();
+            if (done.kind == GnuplotProcess::Outcome::Kind::interrupted) return interrupted_status(done.signal);
+            e = done.message;
+        }
         if (e.empty() && picture.empty_file()) e = "gnuplot wrote no picture";
         if (!e.empty()) return fail(kExitDrawing, "cannot draw " + output + ": " + e);
     }
     for (auto& p : outs) {
+        if (const int sig = interrupted()) return interrupted_status(sig);
         const std::string e = p->commit();
         if (!e.empty()) return fail(kExitDrawing, e);
     }
@@ -314,8 +288,11 @@ Parsed parse_options(const std::vector<std::string>& args) {
         p.error = "the picture's name must end in .svg, .png or .pdf: " + o.output;
     else if (o.output.empty() && !format_of(o.file + ".svg"))
         p.error = "FILE names a folder: " + o.file;
-    for (const std::string* path : {&o.file, &o.output, &o.results, &o.csv, &o.script})
-        if (p.error.empty() && !plain_path(*path)) p.error = "a file name with a control character";
+    // The picture's name goes into the drawing script, where a line end
+    // would end its text; a title must stay one line of text.
+    if (p.error.empty() && !plain(picture_name(o)))
+        p.error = "the picture's name has a control character; give another with -o";
+    if (p.error.empty() && !plain(o.title)) p.error = "--title has a control character (a line end, a tab...)";
     return p;
 }
 
@@ -332,20 +309,29 @@ int run_plot(int argc, char** argv) {
         return kExitDone;
     }
 
-    std::string error;
-    std::optional<Sweep> sweep = load(o.file, error);
-    if (!sweep) return fail(kExitBadInput, error);
-    if (!o.results.empty()) {
-        const std::optional<Sweep> results = load(o.results, error);
-        if (!results) return fail(kExitBadInput, error);
-        if (results->kind != Sweep::Kind::results_file)
-            return fail(kExitBadInput, o.results + " is not a results file");
-        sweep->omega = results->omega;
+    std::vector<NamedFile> files = {{"the input", o.file, false}};
+    if (!o.results.empty()) files.push_back({"--results", o.results, false});
+    if (!o.csv.empty()) files.push_back({"--csv", o.csv, true});
+    if (!o.script.empty()) files.push_back({"--script", o.script, true});
+    files.push_back({"the picture", picture_name(o), true});
+    if (const std::string e = clash(files); !e.empty()) return fail(kExitUsage, e);
+
+    try {
+        const InterruptGuard guard;
+        std::vector<double> natural;
+        if (!o.results.empty()) {
+            Heads heads;
+            RecordReader reader(o.results, heads, true);
+            if (const int status = read_stream(o.results, reader)) return status;
+            if (heads.plot_file_) return fail(kExitBadInput, o.results + " is not a results file");
+            if (!reader.error().empty()) return fail(kExitBadInput, reader.error());
+            natural = heads.omega_;
+        }
+        return make_outputs(o, natural);
+    } catch (const std::bad_alloc&) {
+        // Every output made so far was a temporary file, removed on the way here.
+        return fail(kExitBadInput, "out of memory");
     }
-    if (sweep->lambda.empty()) return fail(kExitBadInput, o.file + ": no step of the sweep to draw");
-    const CurvesMade made = make_curves(*sweep, o.view);
-    if (!made.error.empty()) return fail(kExitBadInput, o.file + ": " + made.error);
-    return make_outputs(o, made.curves);
 }
 
 }  // namespace plot

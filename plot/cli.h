@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "plot/curves.h"
-#include "plot/draw.h"
+#include "plot/script.h"
 
 namespace plot {
 
@@ -15,6 +15,7 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitBadInput = 1;  // a file that cannot be read, or read as neither kind
 inline constexpr int kExitUsage = 2;     // the command line itself
 inline constexpr int kExitDrawing = 3;   // the picture or an output could not be made
+inline constexpr int kExitInterrupted = 128;  // plus the signal's number: SIGINT, SIGTERM, SIGHUP
 
 struct Options {
     std::string file;

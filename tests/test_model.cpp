@@ -14,7 +14,9 @@
 #include "analysis/assemb.h"
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
+#include "analysis/records.h"
 #include "input/forcin.h"
+#include "input/limits.h"
 #include "input/matrix.h"
 #include "textio/units.h"
 
@@ -44,6 +46,35 @@ TEST(Sweep, StepCountsFollowTheStoredSums) {
         long steps = sweep_steps(r.lammin, r.lammax, r.dlam, kMaxSweepSteps + 1);
         EXPECT_EQ(steps, r.steps);
         EXPECT_EQ(sweep_ends(r.lammin, r.lammax, r.dlam), r.steps != 0 && r.steps <= kMaxSweepSteps);
+    }
+}
+
+TEST(Limits, EveryTextStatesTheLimitItsCheckUses) {
+    struct Row {
+        int line;
+        const char* text;
+        const char* before;  // the words before the number
+        long limit;
+    };
+    const Row rows[] = {
+        {__LINE__, limit_text::kStoreysPrompt, "(MAX ", kMaxLK},
+        {__LINE__, limit_text::kStoreysRefused, "OD 1 DO ", kMaxLK},
+        {__LINE__, limit_text::kDampersRefused, "OD 0 DO ", kMaxLT},
+        {__LINE__, limit_text::kParametersPrompt, "- MAX ", kMaxLPT},
+        {__LINE__, limit_text::kParametersRefused, "OD 0 DO ", kMaxLPT},
+        {__LINE__, limit_text::kPlottedPrompt, "- MAX ", kMaxPlotted},
+        {__LINE__, limit_text::kPlottedRefused, "NAJWYZEJ ", kMaxPlotted},
+        {__LINE__, limit_text::kRangeRefused, "PONAD ", kMaxSweepSteps},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "line " << r.line << ": " << r.text);
+        const std::string text = r.text;
+        const std::size_t at = text.find(r.before);
+        ASSERT_NE(at, std::string::npos);
+        const std::size_t from = at + std::string(r.before).size();
+        const std::size_t to = text.find_first_not_of("0123456789", from);
+        ASSERT_GT(to, from);
+        EXPECT_EQ(std::stol(text.substr(from, to - from)), r.limit);
     }
 }
 
@@ -101,6 +132,7 @@ TEST_F(Report, ModesSortAscendingAndNormaliseByTheFirstLargestComponent) {
         for (int j = 1; j <= 3; ++j) ae(i, 3 + j) = rows[i - 1][j - 1];
     double OMEGA[3], PHI[9];
     MODES(AE.data(), n, n2, OMEGA, PHI);
+    list_modes(OMEGA, PHI, n);
     EXPECT_EQ(OMEGA[0], 1.0);
     EXPECT_EQ(OMEGA[1], 2.0);
     EXPECT_EQ(OMEGA[2], 3.0);
@@ -136,6 +168,7 @@ TEST_F(Report, ProportionalDampingGivesTheWantedModalRatios) {
     const double OMEGA[] = {w1, w2};
     double CR[4];
     PROPCR(2, OMEGA, zeta, zeta, MR, KR, CR);
+    list_damping(CR, 2);
     const double alpha = 2 * zeta * w1 * w2 / (w1 + w2);
     const double beta = 2 * zeta / (w1 + w2);
     EXPECT_NEAR(CR[0], alpha * 2 + beta * KR[0], 1e-15);
@@ -151,9 +184,14 @@ TEST_F(Report, ProportionalDampingGivesTheWantedModalRatios) {
 }
 
 TEST_F(Report, SingleStoreyDampingIgnoresTheSecondRatio) {
-    const double MR[] = {4}, KR[] = {64}, OMEGA[] = {4.0, 0.0};
+    // The modes of a single storey: OMEGA(2) is there, and zero.
+    const double MR[] = {4}, KR[] = {64};
+    const FrameModes modes = frame_modes(MR, KR, 1);
+    ASSERT_EQ(modes.status, EigenStatus::converged);
+    EXPECT_EQ(modes.OMEGA, (std::vector<double>{4.0, 0.0}));
+    EXPECT_EQ(modes.PHI, (std::vector<double>{1.0}));
     double CR[1];
-    PROPCR(1, OMEGA, 0.1, 0.7, MR, KR, CR);
+    PROPCR(1, modes.OMEGA.data(), 0.1, 0.7, MR, KR, CR);
     EXPECT_DOUBLE_EQ(CR[0], 2 * 0.1 * 4.0 * 4);
 }
 

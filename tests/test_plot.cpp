@@ -3,21 +3,27 @@
 // curves of a small case worked by hand, the command line as a child
 // process, and where gnuplot draws the curve in the picture.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e_run.h"
 #include "plot/curves.h"
-#include "plot/draw.h"
-#include "plot/sweep.h"
+#include "plot/decimate.h"
+#include "plot/gnuplot.h"
+#include "plot/script.h"
+#include "plot/recorded.h"
 
 namespace {
 
@@ -99,8 +105,8 @@ TEST(PlotRead, BothExamplesAsTheProgramWritesThem) {
         SCOPED_TRACE(c.name);
         const Example& ex = example(c.name);
         const Sweep p = read_ok("r", ex.plot), w = read_ok("w", ex.results);
-        EXPECT_EQ(p.kind, Sweep::Kind::plot_file);
-        EXPECT_EQ(w.kind, Sweep::Kind::results_file);
+        EXPECT_EQ(p.kind, plot::Kind::plot_file);
+        EXPECT_EQ(w.kind, plot::Kind::results_file);
         EXPECT_TRUE(p.warnings.empty() && w.warnings.empty());
 
         ASSERT_EQ(w.omega.size(), c.omega.size());
@@ -276,7 +282,7 @@ TEST(PlotCurves, CsvOfASmallCaseWorkedByHand) {
     const Sweep s = read_ok("p", text);
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.q));
-        const std::string csv = plot::to_csv(plot::make_curves(s, {c.q, c.hz, {}}).curves);
+        const std::string csv = plot::make_curves(s, {c.q, c.hz, {}}).csv;
         std::string header;
         const auto rows = parse_csv(csv, header);
         EXPECT_EQ(header, c.header);
@@ -285,7 +291,7 @@ TEST(PlotCurves, CsvOfASmallCaseWorkedByHand) {
             for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(rows[i][k], c.rows[i][k], 1e-12 * (1 + std::fabs(c.rows[i][k])));
     }
     // The shortest text that reads back: no padding, no "-0".
-    const std::string csv = plot::to_csv(plot::make_curves(s, {plot::Quantity::acceleration, false, {}}).curves);
+    const std::string csv = plot::make_curves(s, {plot::Quantity::acceleration, false, {}}).csv;
     EXPECT_NE(csv.find("\n5,25,0\n"), std::string::npos) << csv;
     EXPECT_NE(csv.find("\n2,20,"), std::string::npos) << csv;
 }
@@ -380,6 +386,131 @@ TEST(PlotCommand, PictureCsvAndScript) {
     EXPECT_EQ(o.files["p.pdf"].substr(0, 5), "%PDF-");
 }
 
+// Puts a stand-in gnuplot into the folder that notes its process number in
+// the run's folder and then reads nothing for long; the PATH that finds it.
+std::string stuck_gnuplot(const TempFolder& dir) {
+    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\necho $$ > gp.pid\nexec sleep 30\n";
+    chmod((dir.path + "/gnuplot").c_str(), 0755);
+    return dir.path + ":/usr/bin:/bin";
+}
+
+TEST(PlotCommand, EndingsAndRefusals) {
+    const Example& ex = example("rama3");
+    const std::string first_row = ex.plot.substr(0, ex.plot.find('\n') + 1);
+    const std::string legend = ex.plot.substr(ex.plot.find("  1 KOLUMNA"));
+    // An acceleration of 1e200 * (1e101)^2 is past the largest double.
+    const std::string huge = row(" .100000+102", {{" .100000+201", " .100000+201", " .000000E+00", 2}}) + legend;
+    const Files files = {{"rama3r", ex.plot},     {"one", first_row + legend}, {"huge", huge},
+                         {"binary", std::string("\x7f" "ELF\0\1\2\n", 8)}, {"long", std::string(5000, '1')},
+                         {"a\nb", ex.plot}};
+    const bool gnuplot = plot::on_path("gnuplot");
+    const TempFolder fake;
+    const std::string stuck = stuck_gnuplot(fake);
+    struct Case {
+        int line;
+        std::vector<std::string> args;
+        int status;
+        std::string says;      // in standard error, or in standard output when status is 0
+        std::string made;      // a file the run leaves, when any
+        bool draws = false;    // needs gnuplot
+        int signal = 0;        // sent once the stand-in gnuplot runs
+    } cases[] = {
+        {__LINE__, {"rama3r", "--title", "x\nsystem(\"touch pwned\")\n#"}, 2, "--title has a control character", ""},
+        {__LINE__, {"rama3r", "--title", "'Rama A' `touch pwned` \"x\" ''", "-o", "t.svg"}, 0, "", "t.svg", true},
+        {__LINE__, {"a\nb", "--script", "-", "-o", "p.svg"}, 0, "title 'Krzywe rezonansowe: a?b'", ""},
+        {__LINE__, {"rama3r", "--csv", "rama3r", "-o", "x.svg"}, 2, "the input rama3r and --csv rama3r", ""},
+        {__LINE__, {"rama3r", "--csv", "o.svg", "-o", "o.svg"}, 2, "--csv o.svg and the picture o.svg", ""},
+        {__LINE__, {"rama3r", "--csv", "s", "--script", "./x/../s"}, 2, "--csv s and --script ./x/../s", ""},
+        {__LINE__, {"rama3r", "--csv", "-", "--script", "-"}, 2, "both go to standard output", ""},
+        {__LINE__, {"rama3r", "--csv", "/dev/null", "--script", "/dev/null"}, 0, "", ""},
+        {__LINE__, {"binary"}, 1, "binary:1: a control character", ""},
+        {__LINE__, {"long"}, 1, "long:1: a line longer than any record", ""},
+        {__LINE__, {"one", "-o", "one.svg"}, 0, "", "one.svg", true},
+        {__LINE__, {"huge", "--quantity", "acceleration", "--csv", "h.csv"}, 1,
+         "huge:1: the acceleration amplitude of unknown 2 at 1e+101 rad/s is too large", ""},
+        {__LINE__, {"rama3r", "--unknowns", "3,3,3"}, 2, "--unknowns wants different numbers", ""},
+        {__LINE__, {"rama3r", "--csv", "c.csv"}, 128 + SIGTERM, "interrupted by SIGTERM", "", false, SIGTERM},
+        {__LINE__, {"rama3r", "--csv", "c.csv"}, 128 + SIGHUP, "interrupted by SIGHUP", "", false, SIGHUP},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        if (c.draws && !gnuplot) continue;
+        e2e::Run r;
+        r.program = VARNOSTIK_PLOT_BIN;
+        r.args = c.args;
+        r.files = files;
+        if (c.signal) {
+            r.env["PATH"] = stuck;
+            r.signal = c.signal;
+            r.when = [](const std::string& folder, const std::string&) {
+                struct stat st {};
+                return stat((folder + "/gp.pid").c_str(), &st) == 0 && st.st_size > 1;
+            };
+        }
+        e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE((c.status ? o.err : o.out).find(c.says), std::string::npos) << o.err << o.out.substr(0, 300);
+        // Nothing made but the outputs asked for: no command ran, no
+        // temporary file stayed, no input was replaced.
+        for (const auto& [name, bytes] : o.files) {
+            EXPECT_TRUE(files.count(name) || name == c.made || name == "gp.pid") << "left behind: " << name;
+            if (files.count(name)) {
+                EXPECT_EQ(bytes, files.at(name)) << name;
+            }
+        }
+        if (!c.made.empty()) {
+            EXPECT_EQ(o.files[c.made].substr(0, 5), "<?xml");
+        }
+        if (c.signal) {
+            // The stand-in gnuplot was ended and waited for.
+            const pid_t pid = std::atoi(o.files["gp.pid"].c_str());
+            EXPECT_TRUE(pid > 0 && kill(pid, 0) != 0 && errno == ESRCH);
+        }
+    }
+
+    // A script with such a title, run through gnuplot, runs no command either.
+    if (!gnuplot) GTEST_SKIP() << "gnuplot is not installed";
+    const std::string title = "x\" `touch pwned` system('touch pwned') '' \\";
+    e2e::Outcome o = plot_run({"rama3r", "--title", title, "--script", "s.gp"}, files);
+    ASSERT_EQ(o.status, 0) << o.err;
+    e2e::Run g;
+    g.program = "/usr/bin/gnuplot";
+    g.args = {"s.gp"};
+    g.files = o.files;
+    o = e2e::run(g);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.files.count("pwned"), 0u);
+    // The title is drawn as it was given.
+    EXPECT_NE(o.files["rama3r.svg"].find(title), std::string::npos);
+}
+
+TEST(PlotCurves, ThinningKeepsEveryBinExtremeAndThePeak) {
+    // A slow wave with a sharp spike every 1000 steps, one spike higher than
+    // all: 100 000 steps kept in at most 2 * 64 + 2 points.
+    plot::Decimator d(64);
+    std::vector<double> y;
+    for (long i = 0; i < 100000; ++i) {
+        y.push_back(std::sin(static_cast<double>(i) * 1e-4) + (i % 1000 == 500 ? (i == 73500 ? 9.0 : 3.0) : 0.0));
+        d.add(static_cast<double>(i), y.back());
+    }
+    const std::vector<double> xs = d.xs(), ys = d.ys();
+    ASSERT_LE(xs.size(), 130u);
+    EXPECT_EQ(xs.front(), 0.0);
+    EXPECT_EQ(xs.back(), 99999.0);
+    EXPECT_TRUE(std::is_sorted(xs.begin(), xs.end()));
+    // Every point kept is the curve's own, and the extremes of every stretch
+    // the bins cover are among them: the spike of each second bin at least
+    // (a bin holds 2048 steps), the highest of all, the lowest of all.
+    for (std::size_t i = 0; i < xs.size(); ++i) EXPECT_EQ(ys[i], y[static_cast<std::size_t>(xs[i])]);
+    EXPECT_EQ(*std::max_element(ys.begin(), ys.end()), y[73500]);
+    EXPECT_EQ(*std::min_element(ys.begin(), ys.end()), *std::min_element(y.begin(), y.end()));
+    EXPECT_GE(std::count_if(ys.begin(), ys.end(), [](double v) { return v > 2.0; }), 100000 / 2048);
+    // A short curve is kept whole.
+    plot::Decimator whole(64);
+    for (int i = 0; i < 64; ++i) whole.add(i, i % 3);
+    EXPECT_EQ(whole.xs().size(), 64u);
+}
+
 // ---------------------------------------------------------------- drawing
 
 struct Point {
@@ -470,3 +601,76 @@ TEST(PlotDrawing, Rama3HasItsPeakWhereTheLargestAmplitudeIs) {
 }
 
 }  // namespace
+
+namespace {
+
+// The texts of an SVG that start with prefix, as boxes in pixels: from
+// their anchor, as wide as their characters at a narrow estimate of the
+// 12-pixel font (so that only a real overlap counts), a line high.
+struct TextBox {
+    double left, right, top, bottom;
+    std::string text;
+};
+std::vector<TextBox> text_boxes(const std::string& svg, const std::string& prefix) {
+    std::vector<TextBox> out;
+    const std::string g = "<g transform=\"translate(";
+    for (std::size_t p = svg.find(g); p != std::string::npos; p = svg.find(g, p + 1)) {
+        std::size_t i = p + g.size();
+        const double x = number_at(svg, i);
+        ++i;
+        const double y = number_at(svg, i);
+        const std::size_t tag_end = svg.find('>', i);
+        const std::size_t t = svg.find("<text>", tag_end) + 6;
+        if (svg.compare(t, prefix.size(), prefix) != 0) continue;
+        const std::string text = svg.substr(t, svg.find("</text>", t) - t);
+        const double w = 6.0 * static_cast<double>(text.size());
+        const bool end = svg.substr(i, tag_end - i).find("text-anchor=\"end\"") != std::string::npos;
+        out.push_back({end ? x - w : x, end ? x : x + w, y - 9.0, y + 2.0, text});
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PlotDrawing, PeakTextsNeverCoverOneAnotherAndNoTwoCurvesLookAlike) {
+    if (!plot::on_path("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+    const Example& r3 = example("rama3");
+    const Example& r10 = example("rama10");
+    const Files files = {{"rama3r", r3.plot}, {"rama3w", r3.results}, {"rama10w", r10.results}};
+    struct Case {
+        int line;
+        std::vector<std::string> args;
+    } cases[] = {
+        {__LINE__, {"rama3r", "--results", "rama3w", "--hz", "--log", "--quantity", "acceleration"}},
+        {__LINE__, {"rama3w", "--log"}},
+        {__LINE__, {"rama10w"}},
+        {__LINE__, {"rama10w", "--quantity", "velocity", "--hz"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", "p.svg"});
+        const e2e::Outcome o = plot_run(args, files);
+        ASSERT_EQ(o.status, 0) << o.err;
+        const std::vector<TextBox> boxes = text_boxes(o.files.at("p.svg"), "max ");
+        EXPECT_GE(boxes.size(), 2u);
+        for (std::size_t a = 0; a < boxes.size(); ++a)
+            for (std::size_t b = a + 1; b < boxes.size(); ++b)
+                EXPECT_FALSE(boxes[a].left < boxes[b].right && boxes[b].left < boxes[a].right &&
+                             boxes[a].top < boxes[b].bottom && boxes[b].top < boxes[a].bottom)
+                    << boxes[a].text << " covers " << boxes[b].text;
+    }
+    // Ten curves: each drawn with a colour and dash pattern of its own.
+    const e2e::Outcome o = plot_run({"rama10w", "--script", "-"}, files);
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::set<std::string> looks;
+    std::size_t curves = 0;
+    for (std::size_t p = o.out.find("$amplitude"); p != std::string::npos; p = o.out.find("$amplitude", p + 1)) {
+        const std::size_t colour = o.out.find("linecolor", p), end = o.out.find(" title", p);
+        if (colour > end) continue;  // a data block, before the title
+        ++curves;
+        looks.insert(o.out.substr(colour, end - colour));
+    }
+    EXPECT_EQ(curves, 10u);
+    EXPECT_EQ(looks.size(), curves);
+}

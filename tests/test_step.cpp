@@ -6,6 +6,7 @@
 #include <cfenv>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -13,6 +14,8 @@
 
 #include "analysis/solve.h"
 #include "analysis/step.h"
+#include "analysis/sweep.h"
+#include "input/forcin.h"
 
 namespace {
 
@@ -98,6 +101,9 @@ testing::AssertionResult six_digits(const char* what, double got, long double ex
 // The sweep's own arithmetic around a step: traps on, as in a run.
 StepResult step(const Model& m, double lambda, std::vector<double>& x) {
     StepWork w(m.NU + m.NU);
+    // The solver's kernels load whole cache lines of the matrix.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w.AH) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w.XH) % 64, 0u);
     feclearexcept(FE_ALL_EXCEPT);
     feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
     const StepResult r = solve_step(m.system(), lambda, w);
@@ -208,6 +214,82 @@ TEST(Step, CheckThatOverflowsNeverStopsTheRun) {
         EXPECT_EQ(traps, FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
         EXPECT_EQ(flags, 0);
         for (int k = 0; k < 4; ++k) EXPECT_TRUE(std::isfinite(w.XH[k]));
+    }
+}
+
+// Keeps every step's LAMBDA and whole solution; refuses the step numbered
+// refuse_at (0-based) as a sink whose amplitudes overflowed.
+class Collect final : public SweepSink {
+public:
+    Collect(int32_t NU2, long refuse_at) : NU2_(NU2), refuse_at_(refuse_at) {}
+    void header(double LAMBDA) override { lambdas.push_back(LAMBDA); }
+    int solution(double, const double* XH) override {
+        if (static_cast<long>(solutions.size()) == refuse_at_) return FE_OVERFLOW;
+        solutions.emplace_back(XH, XH + NU2_);
+        return 0;
+    }
+    std::vector<double> lambdas;
+    std::vector<std::vector<double>> solutions;
+
+private:
+    const int32_t NU2_;
+    const long refuse_at_;
+};
+
+TEST(Sweep, EndsAsItsStepsDoAndHandsOverWholeSolutions) {
+    struct Row {
+        int line;
+        const char* what;
+        Model model;
+        double lammin, lammax, dlam;
+        long refuse_at;  // the step the sink refuses, or -1
+        SweepEnd end;
+        long steps;      // begun
+    };
+    const Model storey({{1}}, {{0.1}}, {{1}}, {1}, {0});
+    const Row rows_[] = {
+        {__LINE__, "a frame with a tuned mass", si_frame_with_tuned_mass(), 5, 25, 0.5, -1, SweepEnd::completed, 41},
+        {__LINE__, "undamped at resonance", Model({{1}}, {{0}}, {{1}}, {1}, {0}), 0.25, 2, 0.25, -1,
+         SweepEnd::singular, 4},
+        {__LINE__, "LAMBDA squared overflows", storey, 1e153, 1.35e154, 1e153, -1, SweepEnd::trapped, 14},
+        {__LINE__, "the sink refuses a step", si_frame_with_tuned_mass(), 5, 25, 0.5, 30, SweepEnd::trapped, 31},
+    };
+    const int traps = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+    for (const Row& r : rows_) {
+        for (const int threads : {1, 3}) {
+            SCOPED_TRACE(testing::Message() << "line " << r.line << ": " << r.what << ", " << threads << " threads");
+            const int32_t NU2 = r.model.NU + r.model.NU;
+            const long steps = sweep_steps(r.lammin, r.lammax, r.dlam, kMaxSweepSteps);
+            Collect sink(NU2, r.refuse_at);
+            feclearexcept(FE_ALL_EXCEPT);
+            feenableexcept(traps);
+            const SweepOutcome end = sweep(r.model.system(), r.lammin, r.lammax, r.dlam, steps, threads, sink);
+            fedisableexcept(FE_ALL_EXCEPT);
+            EXPECT_EQ(static_cast<int>(end.end), static_cast<int>(r.end));
+            EXPECT_EQ(end.steps, r.steps);
+            ASSERT_EQ(static_cast<long>(sink.lambdas.size()), r.steps);
+            EXPECT_EQ(end.LAMBDA, sink.lambdas.back());
+            if (r.end == SweepEnd::trapped) {
+                // Masked, the overflow runs on into an invalid operation:
+                // which came first is the replay's to tell.
+                EXPECT_NE(end.exceptions & FE_OVERFLOW, 0);
+                EXPECT_EQ(end.exceptions & ~traps, 0);
+                EXPECT_EQ(end.in_sink, r.refuse_at >= 0);
+            }
+            if (r.end == SweepEnd::singular) {
+                StepWork w(NU2);
+                const StepResult res = solve_step(r.model.system(), end.LAMBDA, w);
+                EXPECT_EQ(end.d, res.d);
+                EXPECT_EQ(end.i, res.i);
+            }
+            // Every step taken, with all 2 NU values as one step solves them.
+            ASSERT_EQ(static_cast<long>(sink.solutions.size()), r.end == SweepEnd::completed ? r.steps : r.steps - 1);
+            for (std::size_t k = 0; k < sink.solutions.size(); ++k) {
+                std::vector<double> x;
+                step(r.model, sink.lambdas[k], x);
+                EXPECT_EQ(sink.solutions[k], x) << "step " << k + 1;
+            }
+        }
     }
 }
 

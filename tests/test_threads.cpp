@@ -110,6 +110,13 @@ std::vector<Case> cases() {
     // LAMBDA^2 overflows from the fourteenth step on.
     c.push_back({"overflow at the fourteenth step", from_data(storey("0.05", "1", "1E153 1E155 1E153"), "1\n1\n"),
                  1, "M6104"});
+    // The last of fourteen steps overflows in solving, and the last of four
+    // in its amplitudes (5E154 squared): workers that have taken every step
+    // and ended must be joined before the run stops.
+    c.push_back({"overflow in solving the last step",
+                 from_data(storey("0.05", "1", "1E153 1.35E154 1E153"), "1\n1\n"), 1, "M6104"});
+    c.push_back({"overflow in the amplitudes of the last step",
+                 from_data(storey("0.01", "1E153", "0.25 1 0.25"), "1\n1\n"), 1, "M6104"});
     // The step at 0.9999999999999999 fails the accuracy check and is solved
     // again with row exchanges.
     const std::string frame4 =

@@ -1,5 +1,5 @@
-// The picture: a gnuplot script with the curves inline, and gnuplot run
-// over a pipe to draw it.
+// The picture as a gnuplot script, the curves inline: text only, made from
+// the curves and the style, with no file or process touched.
 #pragma once
 
 #include <optional>
@@ -26,16 +26,5 @@ std::optional<Format> format_of(std::string_view path);
 // A whole gnuplot script that draws the curves into output.
 std::string gnuplot_script(const Curves& curves, const Style& style, Format format,
                            std::string_view output);
-
-// Whether a program of that name is on the PATH.
-bool on_path(std::string_view program);
-
-// Writes all the bytes to the descriptor, going on after interruptions;
-// false on a failure (errno tells which).
-bool write_all(int fd, std::string_view bytes);
-
-// Runs gnuplot with the script on its standard input.  Empty when it ran
-// without a fault; otherwise what went wrong, with gnuplot's first error.
-std::string run_gnuplot(const std::string& script);
 
 }  // namespace plot

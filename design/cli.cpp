@@ -1,0 +1,236 @@
+#include "design/cli.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "design/damped_modes.h"
+#include "design/datafile.h"
+#include "design/description.h"
+#include "design/plot_link.h"
+#include "design/response.h"
+#include "design/tune.h"
+#include "textio/edit.h"
+
+namespace design {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: varnostik-design COMMAND MODEL.toml [options]\n"
+    "Builds the model of a frame with dampers from its description and answers\n"
+    "the designer's questions with the numbers of varnostik.\n"
+    "\n"
+    "  build MODEL.toml [--dir DIR]\n"
+    "      the data file and the answers that replay it (varnostik < DATA.in)\n"
+    "  response MODEL.toml --csv PATH [-o PICTURE] [--hz] [--lang pl|en]\n"
+    "      every unknown's amplitude and phase, the tuned masses' strokes and the\n"
+    "      storeys' drifts at every step of the sweep; -o draws the curves\n"
+    "  modes MODEL.toml [--csv PATH]\n"
+    "      the modes of the damped system and the frame's natural frequencies\n"
+    "  tune MODEL.toml [--damper T] [--target K] [-o TUNED.toml]\n"
+    "      the frequency and damping ratio of tuned mass T (default 1) that make\n"
+    "      the largest amplitude of unknown K (default the top storey) smallest\n"
+    "  -h, --help      this text\n"
+    "      --version   the version\n"
+    "\n"
+    "Exit status: 0 done, 1 description refused or computation failed,\n"
+    "2 bad command line, 3 drawing failed.\n";
+
+struct Usage {
+    std::string what;
+};
+
+// The command's arguments: the description's path and its options.
+struct Args {
+    std::string model;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+};
+
+Args parse(int argc, char** argv, const std::set<std::string>& with_value, const std::set<std::string>& flags) {
+    Args a;
+    for (int i = 2; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (with_value.count(s)) {
+            if (i + 1 >= argc) throw Usage{s + " needs a value"};
+            if (a.values.count(s)) throw Usage{s + " given twice"};
+            a.values[s] = argv[++i];
+        } else if (flags.count(s)) {
+            a.flags.insert(s);
+        } else if (!s.empty() && s[0] == '-') {
+            throw Usage{"unknown option " + s};
+        } else if (a.model.empty()) {
+            a.model = s;
+        } else {
+            throw Usage{"one description only: " + s};
+        }
+    }
+    if (a.model.empty()) throw Usage{"no description given"};
+    return a;
+}
+
+int32_t positive_integer(const Args& a, const std::string& key, int32_t fallback) {
+    auto it = a.values.find(key);
+    if (it == a.values.end()) return fallback;
+    const std::string& s = it->second;
+    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos || std::stoi(s) < 1)
+        throw Usage{key + " needs a positive integer, not \"" + s + "\""};
+    return static_cast<int32_t>(std::stoi(s));
+}
+
+// Writes the file whole or not at all: into a temporary name beside it,
+// then renamed over it.
+void write_file(const std::filesystem::path& path, const std::string& text) {
+    const std::filesystem::path tmp = path.string() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            std::error_code ec;
+            std::filesystem::remove(tmp, ec);
+            throw Refused(path.string() + ": cannot be written");
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        throw Refused(path.string() + ": cannot be written (" + ec.message() + ")");
+    }
+}
+
+std::string e12(double v) {
+    std::string s;
+    textio::edit_exp(s, v, 12, 6);
+    return s;
+}
+
+int build(const Args& a) {
+    const Description d = read_description(a.model);
+    const Model m = build_model(d);
+    const std::filesystem::path dir = a.values.count("--dir") ? a.values.at("--dir") : ".";
+    if (!std::filesystem::is_directory(dir)) throw Refused(dir.string() + ": no such folder");
+    const std::string answers = replay_answers(d);
+    write_file(dir / d.data, m.data_text);
+    write_file(dir / (d.data + ".in"), answers);
+    std::cout << "data file " << (dir / d.data).string() << ", answers " << (dir / (d.data + ".in")).string()
+              << "\nrun: cd " << dir.string() << " && varnostik < " << d.data << ".in\n";
+    return 0;
+}
+
+int response(const Args& a) {
+    if (!a.values.count("--csv")) throw Usage{"response needs --csv PATH"};
+    std::string lang = a.values.count("--lang") ? a.values.at("--lang") : "pl";
+    if (lang != "pl" && lang != "en") throw Usage{"--lang takes pl or en"};
+    const bool hz = a.flags.count("--hz") > 0;
+    const Description d = read_description(a.model);
+    const Model m = build_model(d);
+    const Response r = compute_response(m, d.path);
+    write_file(a.values.at("--csv"), response_csv(r, hz));
+    if (!r.inaccurate.empty())
+        std::cerr << "varnostik-design: warning: at " << r.inaccurate.size()
+                  << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
+                  << ") the tuned masses' motion is not accurate to 1e-8 of its amplitude\n";
+    if (a.values.count("-o")) {
+        const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
+        const std::string error =
+            draw_response(r, m, assemble_model(m).OMEGA, a.values.at("-o"), hz, lang == "pl", title);
+        if (!error.empty()) {
+            std::cerr << "varnostik-design: " << error << "\n";
+            return 3;
+        }
+    }
+    return 0;
+}
+
+int modes(const Args& a) {
+    const Description d = read_description(a.model);
+    const Model m = build_model(d);
+    const Assembled s = assemble_model(m);
+    const std::vector<DampedMode> dm = damped_modes(m.NU, s.MS, s.CS, s.KS);
+    if (dm.empty()) throw Refused(d.path + ": the modes of the damped system could not be computed");
+    std::string csv = "mode,frequency,damping_ratio\n";
+    std::cout << "Modes of the damped system (frame and dampers)\n"
+              << " mode  frequency [rad/s]  damping ratio\n";
+    for (std::size_t i = 0; i < dm.size(); ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%5zu  %17.6g  %13.6g\n", i + 1, dm[i].frequency, dm[i].damping_ratio);
+        std::cout << line;
+        csv += std::to_string(i + 1) + "," + shortest_text(dm[i].frequency) + "," + shortest_text(dm[i].damping_ratio) +
+               "\n";
+    }
+    std::cout << "\nNatural frequencies of the frame without dampers [rad/s]\n";
+    for (int32_t i = 0; i < m.LK; ++i) std::cout << "  " << e12(s.OMEGA[static_cast<std::size_t>(i)]) << "\n";
+    if (a.values.count("--csv")) write_file(a.values.at("--csv"), csv);
+    return 0;
+}
+
+int tune(const Args& a) {
+    const Description d = read_description(a.model);
+    const int32_t damper = positive_integer(a, "--damper", 1);
+    const int32_t target = positive_integer(a, "--target", d.LK);
+    const TuneResult r = design::tune(d, damper, target);
+    const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
+    std::printf("tuned mass %d on storey %d, mass %s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
+                t.storey, shortest_text(t.mass).c_str(), target, shortest_text(d.from).c_str(),
+                shortest_text(d.to).c_str());
+    if (r.mass_ratio > 0)
+        std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
+                    t.storey);
+    std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak", "at lambda",
+                "largest stroke", "at lambda");
+    auto row = [](const char* name, const Tuning& x) {
+        std::printf("%-12s %16.6g %14.6g %14.6g %12.6g %14.6g %12.6g\n", name, x.frequency_ratio, x.damping_ratio,
+                    x.extremes.amplitude.value, x.extremes.amplitude.lambda, x.extremes.stroke.value,
+                    x.extremes.stroke.lambda);
+    };
+    row("given", r.given);
+    row("Den Hartog", r.start);
+    row("tuned", r.tuned);
+    std::printf("frequency ratio to mode %d of the frame; %d peaks of the curve computed in the search\n", t.mode,
+                r.evaluations);
+    if (a.values.count("-o"))
+        write_file(a.values.at("-o"),
+                   tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+    return 0;
+}
+
+}  // namespace
+
+int run_design(int argc, char** argv) {
+    try {
+        const std::string command = argc > 1 ? argv[1] : "";
+        if (command == "-h" || command == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (command == "--version") {
+            std::cout << "varnostik-design 1.0\n";
+            return 0;
+        }
+        if (command == "build") return build(parse(argc, argv, {"--dir"}, {}));
+        if (command == "response") return response(parse(argc, argv, {"--csv", "-o", "--lang"}, {"--hz"}));
+        if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
+        if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
+        throw Usage{command.empty() ? "no command given" : "unknown command " + command};
+    } catch (const Usage& u) {
+        std::cerr << "varnostik-design: " << u.what << "\n" << kUsage;
+        return 2;
+    } catch (const Refused& r) {
+        std::cerr << "varnostik-design: " << r.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "varnostik-design: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace design

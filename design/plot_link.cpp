@@ -1,0 +1,63 @@
+// The one file of the companion that calls into plot/.
+#include "design/plot_link.h"
+
+#include <numbers>
+
+#include "plot/curves.h"
+#include "plot/gnuplot.h"
+#include "plot/script.h"
+
+namespace design {
+
+std::string shortest_text(double v) { return plot::shortest(v); }
+
+double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
+
+std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
+                          const std::string& output, bool hz, bool polish, const std::string& title) {
+    const auto format = plot::format_of(output);
+    if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
+    if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
+    plot::Curves c;
+    c.hz = hz;
+    const double per_axis = hz ? 2.0 * std::numbers::pi : 1.0;
+    std::vector<double> x;
+    for (double l : r.lambda) x.push_back(l / per_axis);
+    if (!x.empty()) c.from = x.front(), c.to = x.back();
+    c.steps = static_cast<long>(x.size());
+    for (int32_t i = 0; i < m.LK; ++i) c.natural.push_back(OMEGA[static_cast<std::size_t>(i)] / per_axis);
+    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase) {
+        plot::Series s;
+        s.unknown = unknown;
+        s.amplitude = {x, amplitude};
+        s.phase = {x, plot::unwrap_degrees(phase)};
+        c.series.push_back(std::move(s));
+    };
+    for (int32_t k : m.plot)
+        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)]);
+    // A stroke is drawn as a curve numbered as its tuned mass's unknown,
+    // and named a stroke in the key below.
+    for (std::size_t t = 0; t < r.stroke.size(); ++t)
+        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t]);
+    plot::Style style;
+    style.lang = polish ? plot::Lang::pl : plot::Lang::en;
+    style.title = title;
+    std::string script = plot::gnuplot_script(c, style, *format, output);
+    const std::string word = polish ? "niewiadoma " : "unknown ";
+    const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
+    for (std::size_t t = 0; t < r.stroke.size(); ++t) {
+        const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
+        const std::size_t at = script.find(from);
+        if (at != std::string::npos)
+            script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
+    }
+    plot::GnuplotProcess gnuplot;
+    if (std::string e = gnuplot.start(); !e.empty()) return e;
+    gnuplot.feed(script);
+    const plot::GnuplotProcess::Outcome done = gnuplot.finish();
+    if (done.kind != plot::GnuplotProcess::Outcome::Kind::done)
+        return done.message.empty() ? std::string("gnuplot was interrupted") : done.message;
+    return "";
+}
+
+}  // namespace design

@@ -1,0 +1,24 @@
+// What the companion takes from the drawing companion's code: its number
+// texts and phase convention, and the picture of a response.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "design/response.h"
+
+namespace design {
+
+// The shortest text that reads back to the same double.
+std::string shortest_text(double v);
+
+// An angle in degrees brought into (-180, 180].
+double wrap_phase(double degrees);
+
+// Draws the plotted unknowns' curves and every tuned mass's stroke into
+// output (.svg, .png or .pdf).  Empty when drawn, otherwise what failed.
+// The natural frequencies OMEGA of the frame are marked where they fall.
+std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
+                          const std::string& output, bool hz, bool polish, const std::string& title);
+
+}  // namespace design

@@ -1,0 +1,330 @@
+#include "plot/script.h"
+
+#include "plot/labels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace plot {
+namespace {
+
+// The words of the picture in each language.
+struct Texts {
+    const char* unknown;
+    const char* amplitude[3];  // by Quantity
+    const char* phase;
+    const char* x_rad;
+    const char* x_hz;
+    const char* title;
+    const char* at;  // "max A at lambda = x"
+};
+
+constexpr Texts kPolish = {
+    "niewiadoma",
+    {"amplituda przemieszczenia", "amplituda prędkości", "amplituda przyspieszenia"},
+    "opóźnienie fazowe φ [°]",
+    "częstość wymuszenia λ [rad/s]",
+    "częstotliwość wymuszenia f [Hz]",
+    "Krzywe rezonansowe",
+    "przy",
+};
+
+constexpr Texts kEnglish = {
+    "unknown",
+    {"displacement amplitude", "velocity amplitude", "acceleration amplitude"},
+    "phase lag φ [°]",
+    "forcing frequency λ [rad/s]",
+    "forcing frequency f [Hz]",
+    "Resonance curves",
+    "at",
+};
+
+// One colour per curve; after every eight curves the colours come again
+// with the next dash pattern, so that no two of the first forty curves
+// (more than a file holds) share both.
+constexpr const char* kColours[] = {"#0060ad", "#dd181f", "#00a000", "#9400d3",
+                                    "#e69f00", "#00a0c0", "#606060", "#a05000"};
+constexpr const char* kDashes[] = {"solid", "(8,4)", "(2,3)", "(8,3,2,3)", "(12,4,2,4,2,4)"};
+
+std::string colour_of(std::size_t k) { return kColours[k % std::size(kColours)]; }
+std::string dashes_of(std::size_t k) { return kDashes[k / std::size(kColours) % std::size(kDashes)]; }
+
+// The terminal line of each format: a fixed size, and a font that has the
+// Greek and Polish letters.
+constexpr const char* kTerminals[] = {
+    "set terminal svg size 960,720 fixed enhanced font 'DejaVu Sans,12' background rgb 'white'",
+    "set terminal pngcairo size 1200,900 enhanced font 'DejaVu Sans,12' background rgb 'white'",
+    "set terminal pdfcairo size 10in,7.5in enhanced font 'DejaVu Sans,11' background rgb 'white'",
+};
+
+// A text as a gnuplot string.  Only single quotes keep it literal: gnuplot
+// runs a backquoted command inside double quotes.  A line end would end the
+// command: control characters are shown as '?' (the command line refuses
+// them in a title, a file name may hold them).  Inside single quotes
+// gnuplot reads an apostrophe written twice, but not at the start of the
+// text nor two in a row; so a text with apostrophes is joined from
+// single-quoted pieces and the apostrophe's character code.
+std::string quote(std::string_view text) {
+    std::string s(text);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    if (s.find('\'') == std::string::npos) return "'" + s + "'";
+    std::string q = "(";
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t apostrophe = std::min(s.find('\'', pos), s.size());
+        if (apostrophe > pos) q.append(q.size() > 1 ? "." : "").append("'").append(s, pos, apostrophe - pos).append("'");
+        if (apostrophe == s.size()) break;
+        q.append(q.size() > 1 ? "." : "").append("sprintf('%c', 39)");
+        pos = apostrophe + 1;
+    }
+    return q + ")";
+}
+
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.4g", v);
+    return buf;
+}
+
+std::size_t index_of_max(const std::vector<double>& v) {
+    return static_cast<std::size_t>(std::max_element(v.begin(), v.end()) - v.begin());
+}
+
+// The inline data of one panel of one curve: its points, one to a line.
+std::string datablock(const std::string& name, const Trace& t) {
+    std::string out = "$" + name + " << EOD\n";
+    for (std::size_t i = 0; i < t.x.size(); ++i) {
+        out += shortest(t.x[i]);
+        out += ' ';
+        out += shortest(t.y[i]);
+        out += '\n';
+    }
+    return out + "EOD\n";
+}
+
+std::string block_name(bool amplitude, std::size_t k) { return (amplitude ? "amplitude" : "phase") + std::to_string(k + 1); }
+
+// The frequency axis: the sweep's range; a sweep of one step is drawn as a
+// point in the middle of a range around it.
+struct Range {
+    double lo, hi;
+};
+Range x_range(const Curves& c) {
+    double lo = std::min(c.from, c.to), hi = std::max(c.from, c.to);
+    if (!(hi > lo)) {
+        const double half = std::max(std::fabs(lo) * 0.05, 0.5);
+        lo -= half;
+        hi += half;
+    }
+    return {lo, hi};
+}
+
+// Dashed vertical lines at the natural frequencies within the range; the
+// labels only above the amplitude panel, clear of the curves.
+std::string natural_lines(const Curves& c, bool labelled) {
+    std::string out;
+    const Range r = x_range(c);
+    for (std::size_t i = 0; i < c.natural.size(); ++i) {
+        const double w = c.natural[i];
+        if (w < r.lo || w > r.hi) continue;
+        const std::string at = shortest(w);
+        out += "set arrow from " + at + ", graph 0 to " + at +
+               ", graph 1 nohead dashtype 2 linewidth 1.2 linecolor rgb '#404040' back\n";
+        if (labelled)
+            out += "set label " + quote("ω_{" + std::to_string(i + 1) + "}") + " at " + at +
+                   ", graph 1 offset character 0,0.7 center textcolor rgb '#404040' front\n";
+    }
+    return out;
+}
+
+// The amplitude panel's vertical range, set rather than left to gnuplot so
+// that the texts at the peaks can be placed where they cover nothing.
+struct Axis {
+    double lo = 0.0, hi = 1.0;
+    bool log = false;
+    bool set = false;  // false: gnuplot chooses (a logarithmic axis with nothing above zero)
+    // A value's height in the panel, 0 at the bottom and 1 at the top.
+    double height(double y) const {
+        return log ? (std::log10(y) - std::log10(lo)) / (std::log10(hi) - std::log10(lo)) : (y - lo) / (hi - lo);
+    }
+};
+
+Axis amplitude_axis(const Curves& c, bool log) {
+    double top = 0.0, least = HUGE_VAL;
+    for (const Series& s : c.series)
+        for (const double y : s.amplitude.y) {
+            top = std::max(top, y);
+            if (y > 0.0) least = std::min(least, y);
+        }
+    Axis a;
+    a.log = log;
+    if (!log) {
+        // Room above the highest peak for its text.
+        a.hi = top > 0.0 ? top * 1.15 : 1.0;
+        a.set = std::isfinite(a.hi);
+    } else if (top > 0.0) {
+        a.lo = std::pow(10.0, std::floor(std::log10(least)));
+        a.hi = std::pow(10.0, std::ceil(std::log10(top) + 0.3));
+        a.set = a.lo > 0.0 && std::isfinite(a.hi) && a.hi > a.lo;
+    }
+    return a;
+}
+
+// The panel on the page (screen units), and a character of the font there:
+// generous for every format, so that the estimate never falls short.
+constexpr double kPanelLeft = 0.11, kPanelRight = 0.97, kPanelBottom = 0.53;
+constexpr double kCharWidth = 0.0100, kLineHeight = 0.027;
+
+double panel_top(const Curves& c) {
+    // The key above the panel takes a row for about every four curves.
+    const double key_rows = static_cast<double>((c.series.size() + 3) / 4);
+    return 0.89 - 0.025 * (key_rows - 1);
+}
+
+// The length of a UTF-8 text in characters.
+std::size_t characters(const std::string& s) {
+    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char ch) {
+        return (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    }));
+}
+
+// The largest value of every curve as a point.  The value and frequency
+// are written beside the three highest of them: more texts would crowd the
+// panel (every value is in the CSV).  The texts are placed where they cover
+// neither one another nor the points.
+constexpr std::size_t kMaxTexts = 3;
+
+std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
+    std::vector<std::size_t> peak(c.series.size()), order(c.series.size());
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        peak[k] = index_of_max(c.series[k].amplitude.y);
+        order[k] = k;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return c.series[a].amplitude.y[peak[a]] > c.series[b].amplitude.y[peak[b]];
+    });
+    const Range r = x_range(c);
+    std::vector<PeakText> texts;
+    std::vector<Mark> marks;
+    std::vector<std::string> words;
+    std::vector<std::size_t> who;  // the curve of each text
+    std::string out;
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        const std::size_t k = order[rank], i = peak[k];
+        const Trace& amplitude = c.series[k].amplitude;
+        const double top = amplitude.y[i];
+        if (!(top > 0.0)) continue;
+        const std::string at = shortest(amplitude.x[i]) + ", " + shortest(top);
+        out += "set label '' at " + at + " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour_of(k) + "' front\n";
+        if (!axis.set) continue;
+        marks.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top)});
+        if (rank >= kMaxTexts) continue;
+        words.push_back("max " + number(top) + " " + t.at + " " + (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
+                        (c.hz ? " Hz" : " rad/s"));
+        texts.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top), characters(words.back())});
+        who.push_back(k);
+    }
+    const double char_w = kCharWidth / (kPanelRight - kPanelLeft);
+    const double line_h = kLineHeight / (panel_top(c) - kPanelBottom);
+    const std::vector<Placement> places = place_texts(texts, marks, char_w, line_h);
+    for (std::size_t n = 0; n < places.size(); ++n) {
+        const std::size_t k = who[n];
+        const Placement& p = places[n];
+        const Trace& amplitude = c.series[k].amplitude;
+        out += "set label " + quote(words[n]) + " at ";
+        out += p.beside ? shortest(amplitude.x[peak[k]]) + ", " + shortest(amplitude.y[peak[k]]) + " offset character " +
+                              shortest(p.dx) + "," + shortest(p.dy)
+                        : "graph " + shortest(p.gx) + ", graph " + shortest(p.gy);
+        out += std::string(p.right_aligned ? " right" : " left") + " textcolor rgb '" + colour_of(k) +
+               "' noenhanced front\n";
+    }
+    return out;
+}
+
+// How far the drawn phases spread, in degrees.
+double phase_span(const Curves& c) {
+    double lo = 0.0, hi = 0.0;
+    for (const Series& s : c.series) {
+        const std::vector<double>& p = s.phase.y;
+        const auto [a, b] = std::minmax_element(p.begin(), p.end());
+        lo = std::min(lo, *a);
+        hi = std::max(hi, *b);
+    }
+    return hi - lo;
+}
+
+// The plot command of one panel: column 2 + 2k (amplitude) or 3 + 2k (phase).
+std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
+    std::string out = "plot ";
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        // A sweep of one step has no line to draw: its point is shown.
+        out += std::string(k ? ", \\\n     " : "") + "$" + block_name(amplitude, k) + " using 1:2 with " +
+               (c.steps > 1 ? "lines" : "linespoints pointtype 7") + " linewidth 2 linecolor rgb '" +
+               colour_of(k) + "' dashtype " + dashes_of(k) + " ";
+        out += amplitude ? "title " + quote(std::string(t.unknown) + " " + std::to_string(c.series[k].unknown))
+                         : std::string("notitle");
+    }
+    return out + "\n";
+}
+
+}  // namespace
+
+std::optional<Format> format_of(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) return std::nullopt;
+    std::string ext(path.substr(dot + 1));
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char ch) { return std::tolower(ch); });
+    if (ext == "svg") return Format::svg;
+    if (ext == "png") return Format::png;
+    if (ext == "pdf") return Format::pdf;
+    return std::nullopt;
+}
+
+std::string gnuplot_script(const Curves& c, const Style& style, Format format, std::string_view output) {
+    const Texts& t = style.lang == Lang::pl ? kPolish : kEnglish;
+    const std::string title = style.title.empty() ? std::string(t.title) + ": " + style.file : style.title;
+    std::string s;
+    s += "# Resonance curves drawn by varnostik-plot; run with: gnuplot THIS_FILE\n";
+    s += "set encoding utf8\n";
+    s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
+    s += "set output " + quote(output) + "\n";
+    for (std::size_t k = 0; k < c.series.size(); ++k)
+        s += datablock(block_name(true, k), c.series[k].amplitude) + datablock(block_name(false, k), c.series[k].phase);
+    s += "set multiplot title " + quote(title) + " font ',14' noenhanced\n";
+    // Both panels share the frequency axis: the same range and the same
+    // left and right edges.
+    const Range r = x_range(c);
+    s += "set xrange [" + shortest(r.lo) + ":" + shortest(r.hi) + "]\n";
+    s += "set lmargin at screen " + shortest(kPanelLeft) + "\nset rmargin at screen " + shortest(kPanelRight) + "\n";
+    s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
+
+    s += "# amplitude\n";
+    s += "set tmargin at screen " + shortest(panel_top(c)) + "\nset bmargin at screen " + shortest(kPanelBottom) + "\n";
+    s += "set format x ''\nunset xlabel\n";
+    s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
+    const Axis axis = amplitude_axis(c, style.log);
+    s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\n";
+    s += axis.set ? "set yrange [" + shortest(axis.lo) + ":" + shortest(axis.hi) + "]\n"
+                  : std::string(style.log ? "" : "set yrange [0:*]\n");
+    // The key stands under the title, where no curve can run.
+    s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
+    s += natural_lines(c, true);
+    s += maximum_labels(c, t, axis);
+    s += plot_command(c, t, true);
+
+    s += "# phase\n";
+    s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";
+    s += "set tmargin at screen 0.49\nset bmargin at screen 0.11\n";
+    s += "set format x '%g'\n";
+    s += "set xlabel " + quote(c.hz ? t.x_hz : t.x_rad) + "\n";
+    s += "set ylabel " + quote(t.phase) + "\n";
+    s += "set ytics " + std::string(phase_span(c) <= 360.0 ? "45" : "90") + "\nset mytics 2\n";
+    s += natural_lines(c, false);
+    s += plot_command(c, t, false);
+    s += "unset multiplot\nunset output\n";
+    return s;
+}
+
+}  // namespace plot

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "layouts/layouts.h"
 #include "textio/format.h"
 #include "textio/statement.h"
 
@@ -35,11 +36,11 @@ std::vector<double> step_values(std::size_t n) {
 
 template <class Format>
 void step_records(benchmark::State& state, Format format) {
-    const textio::FormatProgram& sep = textio::cached_format("(2X,70('+'))");
-    const textio::FormatProgram& head = textio::cached_format("(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)");
-    const textio::FormatProgram& caption = textio::cached_format("(12X,'AMPLITUDY DRGAN')");
-    const textio::FormatProgram& list = textio::cached_format("(5(2X,E12.6))");
-    const textio::FormatProgram& plot = textio::cached_format("(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))");
+    const textio::FormatProgram& sep = textio::cached_format(layouts::kSeparator);
+    const textio::FormatProgram& head = textio::cached_format(layouts::kStepHeading);
+    const textio::FormatProgram& caption = textio::cached_format(layouts::kAmplitudeCaption);
+    const textio::FormatProgram& list = textio::cached_format(layouts::kValueList);
+    const textio::FormatProgram& plot = textio::cached_format(layouts::kPlotRow);
     constexpr std::size_t kSteps = 1024;
     const std::vector<double> v = step_values(kSteps * 3 * kLK);
     std::vector<textio::Out> items(3 * kLK);

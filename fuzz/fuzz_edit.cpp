@@ -7,6 +7,7 @@
 // must also read back, with Ew.d input, to the double nearest its text.
 // The step records' layouts, performed by their flat form, must give the
 // general interpreter's records.
+#include "layouts/layouts.h"
 #include "textio/edit.h"
 #include "textio/format.h"
 #include "textio/scan.h"
@@ -129,9 +130,9 @@ public:
 // Items for a layout from the fuzzer's value: reals around it (its bits
 // turned a little) and, where plot_row says, the unknowns' numbers.
 void check_layouts(double v, int64_t i, std::size_t count) {
-    static const char* const kLayouts[] = {"(5(2X,E12.6))", "(10(2X,E12.6))",
-                                           "(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))",
-                                           "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)"};
+    // The data file's row record beside the layouts of the step records.
+    static constexpr std::string_view kLayouts[] = {layouts::kValueList, "(10(2X,E12.6))", layouts::kPlotRow,
+                                                    layouts::kStepHeading};
     for (std::size_t layout = 0; layout < std::size(kLayouts); ++layout) {
         const bool plot_row = layout == 2;
         std::vector<textio::Out> items;

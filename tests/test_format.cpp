@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "layouts/layouts.h"
 #include "textio/format.h"
 #include "textio/statement.h"
 
@@ -118,26 +119,26 @@ std::vector<textio::Out> plot_row(std::size_t unknowns) {
 
 TEST(FlatForm, GivesTheInterpretersRecordsOrLeavesTheStatementToIt) {
     using textio::Out;
-    const char* kPlot = "(2X,E12.6,2X,3(3(2X,E12.6),2X,I3))";
+    using layouts::kPlotRow, layouts::kValueList, layouts::kStepHeading, layouts::kSeparator;
     const struct {
         int line;
-        const char* fmt;
+        std::string_view fmt;
         std::vector<Out> items;
         bool flat;  // whether the flat form performs the statement
     } rows[] = {
-        {__LINE__, "(5(2X,E12.6))", reals(0), true},
-        {__LINE__, "(5(2X,E12.6))", reals(1), true},
-        {__LINE__, "(5(2X,E12.6))", reals(5), true},
-        {__LINE__, "(5(2X,E12.6))", reals(20), true},
+        {__LINE__, kValueList, reals(0), true},
+        {__LINE__, kValueList, reals(1), true},
+        {__LINE__, kValueList, reals(5), true},
+        {__LINE__, kValueList, reals(20), true},
         {__LINE__, "(10(2X,E12.6))", reals(23), true},
-        {__LINE__, kPlot, plot_row(0), true},
-        {__LINE__, kPlot, plot_row(1), true},
-        {__LINE__, kPlot, plot_row(3), true},
-        {__LINE__, kPlot, plot_row(5), true},  // two more after a reversion to the group
-        {__LINE__, kPlot, {Out(1.0), Out(2.0), Out(3.0), Out(4.0), Out(5.0)}, false},  // a real for I3
-        {__LINE__, "(2X,70('+'))", {}, true},
-        {__LINE__, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", reals(1), true},
-        {__LINE__, "(2X,'WYNIKI OBLICZEN LAMBDA=',E12.6)", reals(3), true},
+        {__LINE__, kPlotRow, plot_row(0), true},
+        {__LINE__, kPlotRow, plot_row(1), true},
+        {__LINE__, kPlotRow, plot_row(3), true},
+        {__LINE__, kPlotRow, plot_row(5), true},  // two more after a reversion to the group
+        {__LINE__, kPlotRow, {Out(1.0), Out(2.0), Out(3.0), Out(4.0), Out(5.0)}, false},  // a real for I3
+        {__LINE__, kSeparator, {}, true},
+        {__LINE__, kStepHeading, reals(1), true},
+        {__LINE__, kStepHeading, reals(3), true},
         {__LINE__, "(4(2X,E12.6,2X,'*'))", reals(1), true},
         {__LINE__, "(4(2X,E12.6,2X,'*'))", reals(6), true},
         {__LINE__, "(2X,'MACIERZ OSOBLIWA C=',E15.6,2X,'I=',I2)", {Out(0.0), Out(7)}, true},
@@ -148,7 +149,7 @@ TEST(FlatForm, GivesTheInterpretersRecordsOrLeavesTheStatementToIt) {
         {__LINE__, "(/,2X,'BRAK TLUMIKOW')", {}, false},
         {__LINE__, "(2X,'A')", reals(1), false},  // no descriptor for the item
         {__LINE__, "(2X,E12.0)", reals(1), false},
-        {__LINE__, "(5(2X,E12.6))", {Out(1.0), Out(2)}, false},
+        {__LINE__, kValueList, {Out(1.0), Out(2)}, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

@@ -3,25 +3,14 @@
 // and its solution checked for accuracy.
 #pragma once
 
-#include <cfenv>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-// The floating-point traps off for a scope, with the flags cleared on entry
-// and the environment, flags included, restored on exit: nothing done in
-// the scope can stop the run or leave a flag behind for the caller.
-class TrapsOff {
-public:
-    TrapsOff() { feholdexcept(&env_); }
-    ~TrapsOff() { fesetenv(&env_); }
-    TrapsOff(const TrapsOff&) = delete;
-    TrapsOff& operator=(const TrapsOff&) = delete;
+#include "textio/runtime.h"
 
-private:
-    fenv_t env_;
-};
+using textio::TrapsOff;
 
 // The assembled system of the sweep: everything a step needs besides its
 // LAMBDA.  The arrays are the complete-system matrices (NU x NU) and the

@@ -40,7 +40,7 @@ void refuse_recorded_size(const char* what, int32_t value, int32_t lo, int32_t h
     if (value >= lo && value <= hi) return;
     textio::io_error(textio::IoError::value_refused, textio::IoOp::read, textio::unit_name(kDataUnit),
                      std::string(what) + "=" + std::to_string(value) + " outside " + std::to_string(lo) + " to " +
-                         std::to_string(hi) + " in line " + std::to_string(textio::line_number(kDataUnit)));
+                         std::to_string(hi) + textio::in_line(kDataUnit));
 }
 
 void typed_sizes() {

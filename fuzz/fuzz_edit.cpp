@@ -5,8 +5,13 @@
 // has), cut to 18 digits, the 18th rounding the 17th half up, then rounded
 // half up to the digits shown.  Every real field that is not asterisks
 // must also read back, with Ew.d input, to the double nearest its text.
+// The step records' layouts, performed by their flat form, must give the
+// general interpreter's records.
+#include "layouts/layouts.h"
 #include "textio/edit.h"
+#include "textio/format.h"
 #include "textio/scan.h"
+#include "textio/statement.h"
 
 #include <algorithm>
 #include <bit>
@@ -18,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -115,6 +121,36 @@ bool nearest(const std::string& field, double& value) {
     return true;
 }
 
+class Records final : public textio::RecordSink {
+public:
+    void put(std::string_view record) override { all.emplace_back(record); }
+    std::vector<std::string> all;
+};
+
+// Items for a layout from the fuzzer's value: reals around it (its bits
+// turned a little) and, where plot_row says, the unknowns' numbers.
+void check_layouts(double v, int64_t i, std::size_t count) {
+    // The data file's row record beside the layouts of the step records.
+    static constexpr std::string_view kLayouts[] = {layouts::kValueList, "(10(2X,E12.6))", layouts::kPlotRow,
+                                                    layouts::kStepHeading};
+    for (std::size_t layout = 0; layout < std::size(kLayouts); ++layout) {
+        const bool plot_row = layout == 2;
+        std::vector<textio::Out> items;
+        for (std::size_t k = 0; k < count; ++k) {
+            if (plot_row && k % 4 == 0 && k > 0)
+                items.emplace_back(static_cast<int32_t>(i >> (k % 32)));
+            else
+                items.emplace_back(std::bit_cast<double>(std::bit_cast<uint64_t>(v) ^ (k * 0x9E3779B97F4A7C15u >> 40)));
+        }
+        const textio::FormatProgram p = textio::parse_format(kLayouts[layout]);
+        check(p.flat.has_value() && textio::flat_fits(*p.flat, items.data(), items.size()));
+        Records flat, general;
+        textio::format_flat(*p.flat, items.data(), items.size(), flat);
+        check(!textio::format_interpreted(p, items.data(), items.size(), general).has_value());
+        check(flat.all == general.all);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -146,5 +182,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const textio::RealScan r = textio::read_e_field(want, pos, w, d);
         check(r.error == textio::ScanError::none && r.value == shown && pos == want.size());
     }
+    check_layouts(v, i, data[16] % 24);
     return 0;
 }

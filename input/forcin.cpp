@@ -76,8 +76,8 @@ void FORCIN(const int32_t& LK, const int32_t& ICD, double& LAMMIN, double& LAMMA
         textio::read_fmt(kDataUnit, kRowRecord, {LAMMIN, LAMMAX, DLAM});
         if (!sweep_ends(LAMMIN, LAMMAX, DLAM))
             textio::io_error(textio::IoError::value_refused, textio::IoOp::read, textio::unit_name(kDataUnit),
-                             "frequency range of more than " + std::to_string(kMaxSweepSteps) + " steps in line " +
-                                 std::to_string(textio::line_number(kDataUnit)));
+                             "frequency range of more than " + std::to_string(kMaxSweepSteps) + " steps" +
+                                 textio::in_line(kDataUnit));
         list_range(LAMMIN, LAMMAX, DLAM);
     }
 }

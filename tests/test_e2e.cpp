@@ -698,14 +698,18 @@ TEST(Terminal, ShortRunEndsWithOneLineEnd) {
 }
 
 TEST(Terminal, ErrorDuringAReadAddsNoLineEnd) {
-    for (const char* at_lk : {"x\n", ""}) {  // a letter for LK; the input ends at LK
+    // The input ends at LK, right away or after a letter that is asked again.
+    const Records again = {"  NIEPOPRAWNA ODPOWIEDZ - PODAJ JESZCZE RAZ"};
+    for (const char* at_lk : {"x", ""}) {
         SCOPED_TRACE(at_lk);
         Dialogue d(Console::terminal);
-        d.names("d", "w", "r").ask(ASK_ICD, "1").say(ASK_LK).read().error_end();
-        const Outcome o = run(d.input + at_lk, {}, {}, Console::terminal);
+        d.names("d", "w", "r").ask(ASK_ICD, "1").say(ASK_LK);
+        if (*at_lk) d.type(at_lk).say(again);
+        d.read().error_end();
+        const Outcome o = run(d.input, {}, {}, Console::terminal);
         EXPECT_TRUE(ended(o, 1, d, "terminal"));
         EXPECT_TRUE(io_report(o.err, "READ(CON)"));
-        EXPECT_TRUE(o.out.ends_with("FUNDAMENTU\r\n"));
+        EXPECT_TRUE(o.out.ends_with(*at_lk ? "RAZ\r\n" : "FUNDAMENTU\r\n"));
     }
 }
 

@@ -809,4 +809,26 @@ TEST(FreeTokenizer, NewStatementForgetsTheTrailingComma) {
     EXPECT_EQ(FreeToken::null, tk.next().kind);
 }
 
+// The decimal comma of a user who writes decimals the Polish way: an
+// integer standing alone, then a comma and a digit.
+TEST(DecimalComma, FoundOnlyBehindAnIntegerThatStandsAlone) {
+    const struct {
+        int line;
+        std::string_view text;
+        bool found;
+    } rows[] = {
+        {__LINE__, "0,02", true},      {__LINE__, "10,5", true},       {__LINE__, "1,2,0.1", true},
+        {__LINE__, "2*0,05", true},    {__LINE__, "-1,5", true},       {__LINE__, "0.5 +3,1", true},
+        {__LINE__, "1\t7,3", true},    {__LINE__, "0.1,2,5", true},    {__LINE__, "0.02,0.02", false},
+        {__LINE__, "1, 2", false},     {__LINE__, "1 ,2", false},      {__LINE__, "1.5,2", false},
+        {__LINE__, "1E3,4", false},    {__LINE__, "a1,2", false},      {__LINE__, "-,5", false},
+        {__LINE__, "1,", false},       {__LINE__, ",5", false},        {__LINE__, "", false},
+        {__LINE__, "1,x", false},      {__LINE__, "16#1F,2", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(textio::has_decimal_comma(row.text), row.found) << row.text;
+    }
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "textio/io.h"
+#include "textio/lines.h"
 #include "textio/runtime.h"
 #include "textio/units.h"
 
@@ -397,6 +398,44 @@ TEST_F(TextIo, WriteFailureIsReportedNeverSilent) {
     // A record still in the buffer when the run ends is reported too.
     textio::write_fmt(7, "('X')");
     EXPECT_EXIT(textio::stop_run(), testing::ExitedWithCode(1), "WRITE\\(/dev/full\\)");
+}
+
+// Where a line of the bytes read ahead ends: LF, CR LF or a lone CR; a CR
+// that ends what is read waits for its LF on a file, not on the console.
+TEST(LineSplitter, CutsAtEveryKindOfLineEnd) {
+    using textio::LineCut;
+    const struct {
+        int line;
+        std::string_view bytes;
+        bool at_end, cr_waits;
+        LineCut::Kind kind;
+        std::size_t length, next;
+    } rows[] = {
+        {__LINE__, "ab\ncd", false, true, LineCut::line, 2, 3},
+        {__LINE__, "ab\r\ncd", false, true, LineCut::line, 2, 4},
+        {__LINE__, "ab\rcd", false, true, LineCut::line, 2, 3},
+        {__LINE__, "ab\r", false, true, LineCut::more, 2, 0},
+        {__LINE__, "ab\r", true, true, LineCut::line, 2, 3},
+        {__LINE__, "ab\r", false, false, LineCut::line, 2, 3},
+        {__LINE__, "ab\r\n", false, false, LineCut::line, 2, 4},
+        {__LINE__, "\n\n", false, true, LineCut::line, 0, 1},
+        {__LINE__, "\r\n\r\n", false, true, LineCut::line, 0, 2},
+        {__LINE__, "\n\r", false, true, LineCut::line, 0, 1},
+        {__LINE__, "abc", false, true, LineCut::more, 3, 0},
+        {__LINE__, "abc", true, true, LineCut::line, 3, 3},
+        {__LINE__, "", false, false, LineCut::more, 0, 0},
+        {__LINE__, "", true, true, LineCut::none, 0, 0},
+        {__LINE__, "a\tb \x1a\n", true, false, LineCut::line, 5, 6},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const LineCut cut = textio::cut_line(row.bytes, row.at_end, row.cr_waits);
+        EXPECT_EQ(cut.kind, row.kind);
+        EXPECT_EQ(cut.length, row.length);
+        if (row.kind == LineCut::line) {
+            EXPECT_EQ(cut.next, row.next);
+        }
+    }
 }
 
 }  // namespace

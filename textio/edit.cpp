@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace textio {
 namespace {
@@ -51,25 +53,17 @@ void big_mul_pow5(Big& b, int k) {
     if (k > 0) big_mul_small(b, kPow5[k]);
 }
 
-// Divides in place by a constant divisor, so that the compiler turns the
-// division into a multiplication.
-template <uint32_t D>
-void big_div_const(Big& b) {
+// Divides in place by d, long division from the top limb down.  Given a
+// std::integral_constant the divisor is a constant, and the compiler turns
+// the division into a multiplication.
+template <class Divisor>
+void big_div(Big& b, Divisor d) {
+    const uint64_t dv = d;
     uint64_t rem = 0;
     for (int i = b.n - 1; i >= 0; --i) {
         const uint64_t cur = (rem << 32) | b.limb[i];
-        b.limb[i] = static_cast<uint32_t>(cur / D);
-        rem = cur % D;
-    }
-    while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
-}
-
-void big_div_small(Big& b, uint32_t d) {
-    uint64_t rem = 0;
-    for (int i = b.n - 1; i >= 0; --i) {
-        const uint64_t cur = (rem << 32) | b.limb[i];
-        b.limb[i] = static_cast<uint32_t>(cur / d);
-        rem = cur % d;
+        b.limb[i] = static_cast<uint32_t>(cur / dv);
+        rem = cur % dv;
     }
     while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
 }
@@ -122,29 +116,57 @@ uint64_t scaled_digits(uint64_t m, int e, int s) {
     b.n = w + 3;
     while (b.n > 0 && b.limb[b.n - 1] == 0) --b.n;
     int k = t;
-    for (; k >= 13; k -= 13) big_div_const<1220703125u>(b);
-    if (k > 0) big_div_small(b, kPow5[k]);
+    for (; k >= 13; k -= 13) big_div(b, std::integral_constant<uint32_t, kPow5[13]>{});
+    if (k > 0) big_div(b, kPow5[k]);
     return big_shr_to_u64(b, 0);
 }
 
-void append_asterisks(std::string& rec, int w) {
-    if (w > 0) rec.append(static_cast<std::size_t>(w), '*');
+// The same for the values the system shows most, 10^-37 to 2^53, in two
+// or three 64-bit words instead of limbs: m * 5^s * 2^(e+s) with 5^s
+// below 2^128 and a right shift.  False when the value lies outside.
+__extension__ typedef unsigned __int128 u128;
+
+constexpr int kPow5Wide = 55;  // 5^55 < 2^128 < 5^56
+struct Pow5Table {
+    u128 p[kPow5Wide + 1];
+    constexpr Pow5Table() : p() {
+        p[0] = 1;
+        for (int k = 1; k <= kPow5Wide; ++k) p[k] = p[k - 1] * 5;
+    }
+};
+constexpr Pow5Table kPow5Wide128;
+
+bool scaled_digits_wide(uint64_t m, int e, int s, uint64_t& out) {
+    const int sh = e + s;
+    if (s < 0 || s > kPow5Wide || sh >= 0) return false;
+    const u128 p5 = kPow5Wide128.p[s];
+    // m * 5^s in three words, least significant first.
+    const u128 lo = static_cast<u128>(m) * static_cast<uint64_t>(p5);
+    const u128 hi = static_cast<u128>(m) * static_cast<uint64_t>(p5 >> 64) + (lo >> 64);
+    const uint64_t w[4] = {static_cast<uint64_t>(lo), static_cast<uint64_t>(hi), static_cast<uint64_t>(hi >> 64), 0};
+    const int k = -sh;
+    if (k >= 192) return false;
+    const int at = k / 64;
+    const int r = k % 64;
+    out = r == 0 ? w[at] : (w[at] >> r) | (w[at + 1] << (64 - r));
+    return true;
 }
 
 }  // namespace
 
-Decimal decode17(double magnitude) {
-    const uint64_t bits = std::bit_cast<uint64_t>(magnitude) & ~kSignBit;
+namespace {
+
+// The first 18 significant digits of a finite non-zero magnitude (its
+// bits without the sign), truncated, as one integer q in [10^17, 10^18),
+// and e such that magnitude = 0.q... x 10^e (q read as D1 D2 ... D18).
+struct Digits18 {
+    uint64_t q;
+    int exp;
+};
+
+Digits18 digits18(uint64_t bits) {
     const int field = static_cast<int>(bits >> 52);
     const uint64_t frac = bits & kFracMask;
-
-    Decimal out{};
-    if (bits == 0) {
-        out.digits[0] = '0';
-        out.ndigits = 1;
-        out.exp = 0;
-        return out;
-    }
     // The value is m * 2^e exactly.  Non-finite inputs are screened out by
     // the callers; they would decode as a value one binade above the largest.
     uint64_t m;
@@ -162,17 +184,52 @@ Decimal decode17(double magnitude) {
     // 10^(18-est) leaves 18 or 19 digits before the point.
     const int b = 64 - std::countl_zero(m) + e;
     int est = floor_log10_pow2(b - 1) + 1;
-    uint64_t q = scaled_digits(m, e, 18 - est);
-    if (q >= kTen18) {
-        q /= 10;  // truncating twice is truncating once
-        ++est;
-    }
+    uint64_t q;
+    if (!scaled_digits_wide(m, e, 18 - est, q)) q = scaled_digits(m, e, 18 - est);
+    // Without branches: which way these go depends on the value alone.
+    const bool nineteen = q >= kTen18;
+    q = nineteen ? q / 10 : q;  // truncating twice is truncating once
+    est += nineteen ? 1 : 0;
+    return {q, est};
+}
 
-    // q now holds exactly the first 18 digits; the 18th rounds the 17th.
-    uint64_t r = q / 10 + (q % 10 >= 5 ? 1 : 0);
+constexpr uint64_t kPow10[18] = {1u,
+                                 10u,
+                                 100u,
+                                 1000u,
+                                 10000u,
+                                 100000u,
+                                 1000000u,
+                                 10000000u,
+                                 100000000u,
+                                 1000000000u,
+                                 10000000000u,
+                                 100000000000u,
+                                 1000000000000u,
+                                 10000000000000u,
+                                 100000000000000u,
+                                 1000000000000000u,
+                                 10000000000000000u,
+                                 kTen17};
+
+}  // namespace
+
+Decimal decode17(double magnitude) {
+    const uint64_t bits = std::bit_cast<uint64_t>(magnitude) & ~kSignBit;
+    Decimal out{};
+    if (bits == 0) {
+        out.digits[0] = '0';
+        out.ndigits = 1;
+        out.exp = 0;
+        return out;
+    }
+    const Digits18 d = digits18(bits);
+    int exp = d.exp;
+    // The 18th digit rounds the 17th.
+    uint64_t r = d.q / 10 + (d.q % 10 >= 5 ? 1 : 0);
     if (r == kTen17) {
         r = kTen17 / 10;
-        ++est;
+        ++exp;
     }
     int n = 17;
     while (n > 1 && r % 10 == 0) {
@@ -184,12 +241,11 @@ Decimal decode17(double magnitude) {
         r /= 10;
     }
     out.ndigits = n;
-    out.exp = est;
+    out.exp = exp;
     return out;
 }
 
-void edit_int(std::string& rec, int64_t value, int w) {
-    if (w <= 0) return;
+void put_int(char* out, int64_t value, int w) {
     char buf[20];
     int len = 0;
     // Through the unsigned magnitude so that the most negative value works.
@@ -200,21 +256,22 @@ void edit_int(std::string& rec, int64_t value, int w) {
     } while (mag != 0);
     const int text = len + (value < 0 ? 1 : 0);
     if (text > w) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', static_cast<std::size_t>(w));
         return;
     }
-    rec.append(static_cast<std::size_t>(w - text), ' ');
-    if (value < 0) rec.push_back('-');
-    rec.append(buf + sizeof buf - len, static_cast<std::size_t>(len));
+    std::memset(out, ' ', static_cast<std::size_t>(w - text));
+    out += w - text;
+    if (value < 0) *out++ = '-';
+    std::memcpy(out, buf + sizeof buf - len, static_cast<std::size_t>(len));
 }
 
-void edit_exp(std::string& rec, double value, int w, int d) {
-    if (w <= 0) return;
+void put_exp(char* out, double value, int w, int d) {
     const uint64_t bits = std::bit_cast<uint64_t>(value);
+    const std::size_t width = static_cast<std::size_t>(w);
 
     if ((bits & kExpMask) == kExpMask) {
         const char* text;
-        int len;
+        std::size_t len;
         if ((bits & kFracMask) == 0) {
             text = "1#INF";
             len = 5;
@@ -228,50 +285,47 @@ void edit_exp(std::string& rec, double value, int w, int d) {
             text = "1#QNAN";
             len = 6;
         }
-        if (len > w) {
-            append_asterisks(rec, w);
+        if (len > width) {
+            std::memset(out, '*', width);
             return;
         }
-        rec.append(text, static_cast<std::size_t>(len));
-        rec.append(static_cast<std::size_t>(w - len), '.');
+        std::memcpy(out, text, len);
+        std::memset(out + len, '.', width - len);
         return;
     }
 
     // A field without fraction digits cannot show a value.
     if (d < 1) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
 
-    Decimal dec = decode17(value);
     const bool zero = (bits & ~kSignBit) == 0;
     const bool negative = !zero && (bits & kSignBit) != 0;
 
-    // Round the 17-digit string, not the binary value, to the digits shown;
-    // a 64-bit real carries no more than 16 significant digits.
+    // Round the 17-digit string, not the binary value, to the n digits
+    // shown (half up on digit n + 1); a 64-bit real carries no more than 16
+    // significant digits.  Zero is the string "0": n zeros.
     const int n = d < 16 ? d : 16;
-    int shown = dec.ndigits;
-    if (shown > n) {
-        shown = n;
-        if (dec.digits[n] >= '5') {
-            int i = n - 1;
-            while (i >= 0 && dec.digits[i] == '9') {
-                dec.digits[i] = '0';
-                --i;
-            }
-            if (i >= 0) {
-                ++dec.digits[i];
-            } else {
-                dec.digits[0] = '1';
-                ++dec.exp;
-            }
+    uint64_t t = 0;
+    int e = 0;
+    if (!zero) {
+        const Digits18 dec = digits18(bits & ~kSignBit);
+        // The first n + 1 digits of the 17-digit string r = (q + 5) / 10,
+        // taken from q at once: (q + 5) / 10^(17 - n).  When r is 10^17
+        // (its rounding carried out of D1) t below carries too, and the
+        // exponent goes up there.  The system's six digits by a constant.
+        const uint64_t upto = n == 6 ? (dec.q + 5) / kPow10[11] : (dec.q + 5) / kPow10[17 - n];
+        t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        e = dec.exp;
+        if (t == kPow10[n]) {
+            t = kPow10[n - 1];
+            ++e;
         }
     }
-
-    const int e = dec.exp;
     const int mag = e < 0 ? -e : e;
     if (mag > 999) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
     char expo[4];
@@ -290,15 +344,44 @@ void edit_exp(std::string& rec, double value, int w, int d) {
     // Compared in 64 bits: d may be as large as an int allows.
     const int64_t len = int64_t{d} + 5 + (negative ? 1 : 0);
     if (len > w) {
-        append_asterisks(rec, w);
+        std::memset(out, '*', width);
         return;
     }
-    rec.append(static_cast<std::size_t>(w - len), ' ');
-    if (negative) rec.push_back('-');
-    rec.push_back('.');
-    rec.append(dec.digits, static_cast<std::size_t>(shown));
-    rec.append(static_cast<std::size_t>(d - shown), '0');
-    rec.append(expo, 4);
+    // The blanks in front of an unsigned text, then the sign over the last
+    // of them; without a sign the point written next covers the '-'.
+    // Neither depends on a branch that the sign of the values would steer.
+    char* const end = out + w;
+    const int64_t unsigned_blanks = int64_t{w} - d - 5;
+    std::memset(out, ' ', static_cast<std::size_t>(unsigned_blanks));
+    out += unsigned_blanks;
+    out[negative ? -1 : 0] = '-';
+    *out++ = '.';
+    // Two digits at a time from the right: half the chain of divisions.
+    int i = n;
+    for (; i >= 2; i -= 2) {
+        const uint64_t pair = t % 100;
+        t /= 100;
+        out[i - 1] = static_cast<char>('0' + pair % 10);
+        out[i - 2] = static_cast<char>('0' + pair / 10);
+    }
+    if (i == 1) out[0] = static_cast<char>('0' + t);
+    for (char* z = out + n; z < end - 4; ++z) *z = '0';
+    std::memcpy(end - 4, expo, 4);
+}
+
+// Appending is putting into the record grown by the field's width.
+void edit_int(std::string& rec, int64_t value, int w) {
+    if (w <= 0) return;
+    const std::size_t at = rec.size();
+    rec.resize(at + static_cast<std::size_t>(w));
+    put_int(rec.data() + at, value, w);
+}
+
+void edit_exp(std::string& rec, double value, int w, int d) {
+    if (w <= 0) return;
+    const std::size_t at = rec.size();
+    rec.resize(at + static_cast<std::size_t>(w));
+    put_exp(rec.data() + at, value, w, d);
 }
 
 }  // namespace textio

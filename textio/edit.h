@@ -20,6 +20,11 @@ struct Decimal {
 
 Decimal decode17(double magnitude);
 
+// The same two fields written over exactly w characters at out (w >= 1),
+// for a caller that has made room for a record's fields at once.
+void put_int(char* out, int64_t value, int w);
+void put_exp(char* out, double value, int w, int d);
+
 // Appends exactly w characters: the integer right-justified, or w asterisks
 // when its text does not fit.
 void edit_int(std::string& rec, int64_t value, int w);

@@ -178,9 +178,65 @@ private:
     FormatProgram prog_;
 };
 
+// Writing a program out stops beyond these sizes: the flat form is for
+// short records, and the general interpreter does the rest.
+constexpr int kFlatOps = 1024;
+constexpr std::size_t kFlatFields = 128;
+constexpr std::size_t kFlatText = 4096;
+
+// One pass of the walk up to the final parenthesis; false when it meets
+// what the flat form leaves to the interpreter.
+bool flatten_pass(FormatWalker& walk, FlatPass& pass) {
+    std::string text;
+    int32_t pending = 0;
+    for (int steps = 0; steps < kFlatOps; ++steps) {
+        const FormatOp& op = walk.next();
+        switch (op.kind) {
+        case FormatOp::literal:
+            text.append(static_cast<std::size_t>(pending), ' ');
+            pending = 0;
+            text += op.text;
+            if (text.size() > kFlatText) return false;
+            break;
+        case FormatOp::skip:
+            if (op.n > kFlatOps) return false;
+            pending += op.n;
+            break;
+        case FormatOp::int_edit:
+        case FormatOp::exp_edit:
+            if ((op.kind == FormatOp::exp_edit && op.d < 1) || pass.fields.size() == kFlatFields) return false;
+            pass.fields.push_back({std::move(text), pending, op.kind, op.w, op.d});
+            text.clear();
+            pending = 0;
+            break;
+        case FormatOp::finish: pass.tail = std::move(text); return true;
+        default: return false;  // '/', A, and no other kind reaches here
+        }
+    }
+    return false;
+}
+
+std::optional<FlatProgram> flatten(const FormatProgram& p) {
+    // An empty group would make the walk turn without performing anything.
+    for (std::size_t k = 0; k + 1 < p.ops.size(); ++k)
+        if (p.ops[k].kind == FormatOp::group_begin && p.ops[k + 1].kind == FormatOp::group_end) return std::nullopt;
+    FlatProgram flat;
+    FormatWalker walk(p);
+    if (!flatten_pass(walk, flat.first)) return std::nullopt;
+    if (walk.revert()) {
+        if (!flatten_pass(walk, flat.again)) return std::nullopt;
+        flat.reverts = true;
+    }
+    return flat;
+}
+
 }  // namespace
 
-FormatProgram parse_format(std::string_view text) { return Parser(text).run(); }
+FormatProgram parse_format(std::string_view text) {
+    FormatProgram p = Parser(text).run();
+    if (p.error.empty()) p.flat = flatten(p);
+    return p;
+}
 
 const FormatProgram& cached_format(std::string_view text) {
     // The sweep performs the same few statements thousands of times; the

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 #include "textio/units.h"
@@ -50,5 +51,9 @@ void read_free(int unit, const In* items, std::size_t count);
 inline void read_free(int unit, std::initializer_list<In> items = {}) {
     read_free(unit, items.begin(), items.size());
 }
+
+// Where a message about an input value says it stood: " in line " and the
+// number of the line last taken from a file unit; nothing on the console.
+std::string in_line(int unit);
 
 }  // namespace textio

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "textio/progress.h"
+#include "textio/record_buffer.h"
 #include "textio/units.h"
 
 namespace textio {
@@ -174,7 +175,7 @@ void open_closed_standard_streams() {
 }
 
 void enable_fp_traps() {
-    feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+    feenableexcept(kTrappedExceptions);
     struct sigaction sa {};
     sa.sa_sigaction = on_fpe;
     sa.sa_flags = SA_SIGINFO;

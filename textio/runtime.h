@@ -2,6 +2,7 @@
 // report, floating-point traps and the final flush of every unit.
 #pragma once
 
+#include <cfenv>
 #include <string_view>
 
 namespace textio {
@@ -18,6 +19,24 @@ inline constexpr int kExitStopText = 2;
 // on disk, "run interrupted by" and the signal's name on standard error,
 // and exit status 128 + the signal's number.
 void start_run(int argc, char** argv);
+
+// The floating-point exceptions that stop the run: every computation runs
+// with these trapped.
+inline constexpr int kTrappedExceptions = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
+
+// The floating-point traps off for a scope, with the flags cleared on entry
+// and the environment, flags included, restored on exit: nothing done in
+// the scope can stop the run or leave a flag behind for the caller.
+class TrapsOff {
+public:
+    TrapsOff() { feholdexcept(&env_); }
+    ~TrapsOff() { fesetenv(&env_); }
+    TrapsOff(const TrapsOff&) = delete;
+    TrapsOff& operator=(const TrapsOff&) = delete;
+
+private:
+    fenv_t env_;
+};
 
 // Blocks (or unblocks) the interrupts in the calling thread.  The main
 // thread takes them; a thread started with them blocked (block, start it,
@@ -55,6 +74,9 @@ enum class IoError : int {
     not_a_file = 1043,
     too_many_units = 1044,
     value_refused = 1050,
+    // A decimal comma refused at the interactive console, where the read is
+    // asked again; never reported.
+    decimal_comma = 1051,
 };
 
 enum class IoOp { read, write, open, close };

@@ -234,6 +234,21 @@ IntScan read_i_field(std::string_view line, std::size_t& pos, int w) {
     return scan_int(field);
 }
 
+bool has_decimal_comma(std::string_view line) {
+    for (std::size_t start = 0; start < line.size(); ++start) {
+        if (start > 0) {
+            const char before = line[start - 1];
+            if (!is_blank(before) && before != ',' && before != '*') continue;
+        }
+        std::size_t i = start;
+        if (line[i] == '+' || line[i] == '-') ++i;
+        const std::size_t digits = i;
+        while (i < line.size() && is_digit(line[i])) ++i;
+        if (i > digits && i + 1 < line.size() && line[i] == ',' && is_digit(line[i + 1])) return true;
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Free-form input
 

@@ -49,6 +49,13 @@ RealScan read_e_field(std::string_view line, std::size_t& pos, int w, int d);
 // Iw input: the same field rules, an integer; empty or blank is 0.
 IntScan read_i_field(std::string_view line, std::size_t& pos, int w);
 
+// Whether the line holds a decimal comma as a user who writes decimals
+// with a comma types it: an integer ([sign]digits, at the start of the
+// line or right after a blank, tab, comma or repeat '*') followed directly
+// by a comma and a digit.  "0,02", "2*0,05" and "1,2,0.1" hold one;
+// "0.02,0.02" and "1, 2" do not.
+bool has_decimal_comma(std::string_view line);
+
 // One element of free-form input.
 struct FreeToken {
     enum Kind { value, null, slash, end_of_line, error } kind;

@@ -42,6 +42,11 @@ void put_record(int number, std::string_view record);
 // that the user types on a line of its own.
 std::string_view get_line(int number);
 
+// Whether a read on the unit is a console read with one console unit for
+// input and output (standard input and output both terminals): the reads
+// that may ask a slip again.
+bool interactive_console(int number);
+
 // The 1-based number of the line last taken from a file unit (0 for the
 // console and devices).
 long line_number(int number);
@@ -73,15 +78,6 @@ void release_records(int number);
 // pipe is the only one and its end of file is seen.
 void read_only(int number);
 
-// For the interrupt handler, both async-signal-safe.  hold_interrupt:
-// while a buffer is being written to its file the interrupt sig is held
-// (true), and raised again as soon as that write is over.
-// write_committed_records: writes, for every file unit, the complete
-// records still in its buffer, and nothing of a record being built.
-// Only the main thread writes units, and it is the one that takes the
-// interrupt (other threads keep these signals blocked).
-bool hold_interrupt(int sig);
-void write_committed_records();
 bool console_line_pending();
 void set_console_pending(bool pending);
 

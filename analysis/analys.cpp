@@ -102,7 +102,7 @@ void ANALYS(const ModelStorage& m, const int32_t& ICD) {
     // The sweep, its records written here in step order.
     const System system{LK, NU, m.MS, m.CS, m.KS, m.PC, m.PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
-    textio::progress_start(steps);
+    textio::progress_start(steps, StepRecords::progress_text);
     const SweepOutcome end = sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
     if (end.end == SweepEnd::singular) StepRecords::singular(end.d, end.i);
     if (end.end == SweepEnd::trapped) raise_trap(end, system, records);

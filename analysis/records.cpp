@@ -3,11 +3,13 @@
 #include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "input/matrix.h"
 #include "layouts/layouts.h"
 #include "input/matrix_view.h"
+#include "textio/edit.h"
 #include "textio/io.h"
 #include "textio/progress.h"
 #include "textio/runtime.h"
@@ -100,6 +102,13 @@ void StepRecords::singular(double d, int32_t i) {
     write_fmt(kResultsUnit, kSingular, {d, i});
     write_fmt(textio::kConsole, kSingular, {d, i});
     textio::stop_code(33);
+}
+
+std::string StepRecords::progress_text(long step, long steps, double LAMBDA, long seconds_left) {
+    std::string line = " KROK " + std::to_string(step) + " Z " + std::to_string(steps) + "  LAMBDA=";
+    textio::edit_exp(line, LAMBDA, 12, 6);
+    const long percent = steps > 0 ? step * 100 / steps : 100;
+    return line + "  " + std::to_string(percent) + "%  POZOSTALO " + textio::clock_text(seconds_left);
 }
 
 void StepRecords::plot_legend() { write_fmt(kPlotUnit, kPlotLegend); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "analysis/sweep.h"
 #include "input/limits.h"
@@ -42,6 +43,9 @@ public:
     [[noreturn]] static void singular(double d, int32_t i);
     // The legend of the plot file's columns, written after the sweep.
     static void plot_legend();
+    // The sweep's progress line on a terminal: the step, the LAMBDA it is
+    // at, how far the sweep has come and what it is likely to take yet.
+    static std::string progress_text(long step, long steps, double LAMBDA, long seconds_left);
 
 private:
     const int32_t LK_;

@@ -9,7 +9,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "textio/edit.h"
 #include "textio/units.h"
 
 namespace textio {
@@ -29,6 +28,7 @@ struct Sweep {
     std::size_t width = kMaxLine;
     Clock::time_point start;
     Clock::time_point next_draw;
+    ProgressText text = nullptr;
 } g_sweep;
 
 // Characters of the line on the screen now (0: none).
@@ -50,20 +50,10 @@ std::size_t line_width() {
     return std::min<std::size_t>(kMaxLine, ws.ws_col - 1u);
 }
 
-// Seconds as M:SS, or H:MM:SS from an hour on.
-std::string clock_text(long seconds) {
-    auto two = [](long v) { return std::string(v < 10 ? "0" : "") + std::to_string(v); };
-    const long h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-    return h > 0 ? std::to_string(h) + ":" + two(m) + ":" + two(s) : std::to_string(m) + ":" + two(s);
-}
-
-std::string line_text(long step, double lambda, Clock::duration elapsed) {
-    std::string line = " KROK " + std::to_string(step) + " Z " + std::to_string(g_sweep.steps) + "  LAMBDA=";
-    edit_exp(line, lambda, 12, 6);
-    const long percent = g_sweep.steps > 0 ? step * 100 / g_sweep.steps : 100;
+std::string line_text(long step, double value, Clock::duration elapsed) {
     const double per_step = std::chrono::duration<double>(elapsed).count() / static_cast<double>(step);
     const long left = static_cast<long>(per_step * static_cast<double>(g_sweep.steps - step) + 0.5);
-    line += "  " + std::to_string(percent) + "%  POZOSTALO " + clock_text(left < 0 ? 0 : left);
+    std::string line = g_sweep.text(step, g_sweep.steps, value, left < 0 ? 0 : left);
     if (line.size() > g_sweep.width) line.resize(g_sweep.width);
     return line;
 }
@@ -79,9 +69,16 @@ void draw(const std::string& line) {
 
 }  // namespace
 
-void progress_start(long steps) {
+std::string clock_text(long seconds) {
+    auto two = [](long v) { return std::string(v < 10 ? "0" : "") + std::to_string(v); };
+    const long h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    return h > 0 ? std::to_string(h) + ":" + two(m) + ":" + two(s) : std::to_string(m) + ":" + two(s);
+}
+
+void progress_start(long steps, ProgressText text) {
     g_sweep = Sweep{};
-    if (isatty(2) != 1) return;
+    if (isatty(2) != 1 || text == nullptr) return;
+    g_sweep.text = text;
     g_sweep.active = true;
     g_sweep.stdout_terminal = isatty(1) == 1;
     g_sweep.steps = steps;
@@ -90,14 +87,14 @@ void progress_start(long steps) {
     g_sweep.next_draw = g_sweep.start + show_after();
 }
 
-void progress_step(long step, double lambda) {
+void progress_step(long step, double value) {
     if (!g_sweep.active || step < 1) return;
     const Clock::time_point now = Clock::now();
     if (now < g_sweep.next_draw) return;
     g_sweep.next_draw = now + kRedrawEvery;
     // A console line still open on the same screen would be overwritten.
     if (g_sweep.stdout_terminal && console_line_pending()) return;
-    draw(line_text(step, lambda, now - g_sweep.start));
+    draw(line_text(step, value, now - g_sweep.start));
 }
 
 void progress_end() {

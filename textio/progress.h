@@ -6,16 +6,25 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace textio {
 
-// The sweep begins; it makes exactly steps steps.  The line first appears
-// after 2 seconds; for tests only, the environment variable
-// VARNOSTIK_PROGRESS_AFTER_MS sets that delay in milliseconds.
-void progress_start(long steps);
+// The words of the line: step number step of steps, at value, with the
+// seconds the rest is likely to take.  The line is cut to the terminal's
+// width.
+using ProgressText = std::string (*)(long step, long steps, double value, long seconds_left);
 
-// Step number step (1-based) of the sweep is done, at lambda.
-void progress_step(long step, double lambda);
+// The sweep begins; it makes exactly steps steps, and text words its line.
+// The line first appears after 2 seconds; for tests only, the environment
+// variable VARNOSTIK_PROGRESS_AFTER_MS sets that delay in milliseconds.
+void progress_start(long steps, ProgressText text);
+
+// Step number step (1-based) of the sweep is done, at value.
+void progress_step(long step, double value);
+
+// Seconds as M:SS, or H:MM:SS from an hour on.
+std::string clock_text(long seconds);
 
 // The sweep is over: the line is erased.
 void progress_end();

@@ -123,3 +123,29 @@ TEST(Terminal, IntegerAnswersAreCheckedForValuesOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A type code outside 0..3 is asked again at a terminal as with answers
+// from a pipe; input that ends half-way leaves an earlier data file as it
+// was in both.
+TEST(Terminal, TypeCodesAskedAgainAndAnEndLeavesTheDataFile) {
+    const std::string refused = "TYP MACIERZY MUSI BYC OD 0 DO 3";
+    const std::string earlier = "    1    0    0\r\n  earlier\r\n";
+    for (const e2e::Console console : {e2e::Console::terminal, e2e::Console::pipes}) {
+        SCOPED_TRACE(console == e2e::Console::terminal ? "terminal" : "pipes");
+        e2e::Run r;
+        r.console = console;
+        r.files = {{"d", earlier}};
+        r.input = "d\nw\nr\n1\n1\n0\n7\n1\n1\n";  // type 7 for MR, then 1; the input ends at KR
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, 1);
+        const std::size_t at = o.out.find(refused);
+        ASSERT_NE(at, std::string::npos) << e2e::visible(o.out);
+        EXPECT_NE(o.out.find("PODAJ TYP MACIERZY", at), std::string::npos) << "the type is asked again";
+        EXPECT_NE(o.out.find("I=J= 1", at), std::string::npos) << "then its diagonal";
+        EXPECT_EQ(o.files.at("d"), earlier);
+    }
+}
+
+}  // namespace

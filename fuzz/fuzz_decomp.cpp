@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/solve.h"
+#include "tests/reference_decomp.h"
 
 namespace {
 
@@ -20,25 +21,6 @@ void check(bool ok) {
 
 bool same(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
-}
-
-void plain_decomp(double* a, int32_t n, double& dfail, int32_t& ifail) {
-    auto A = [&](int32_t i, int32_t j) -> double& { return a[static_cast<std::size_t>(j - 1) * n + (i - 1)]; };
-    for (int32_t i = 1; i <= n; ++i) {
-        const double d = A(i, i);
-        if (!(std::fabs(d) >= 1e-20) || (d - 1) + 1 == 0) {
-            dfail = d;
-            ifail = i;
-            return;
-        }
-        A(i, i) = d - 1;
-        for (int32_t j = i + 1; j <= n; ++j) {
-            const double f = A(i, j) / d;
-            for (int32_t k = 1; k <= n; ++k) A(k, j) = A(k, j) - A(k, i) * f;
-        }
-    }
-    dfail = 0;
-    ifail = 0;
 }
 
 }  // namespace
@@ -64,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<double> want = a0;
     double dwant = 0;
     int32_t iwant = 0;
-    plain_decomp(want.data(), n, dwant, iwant);
+    reference_decomp(want.data(), n, dwant, iwant);
 
     std::vector<double> room(count + 16);
     double* at = room.data();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/solve.h"
+#include "tests/reference_decomp.h"
 
 // The instruction-set clones of DECOMP, defined in analysis/solve.cpp
 // (not part of the public header: only these tests choose a clone).
@@ -287,28 +288,6 @@ TEST(Pivsol, SingularMatricesAreReported) {
 }
 
 // --- Vectorised factoring against the plain loop -----------------------------
-
-// The factoring exactly as the loops are written, one element at a time.
-void reference_decomp(double* a, int32_t n, double& dfail, int32_t& ifail) {
-    auto A = [&](int32_t i, int32_t j) -> double& {
-        return a[static_cast<std::size_t>(j - 1) * n + (i - 1)];
-    };
-    for (int32_t i = 1; i <= n; ++i) {
-        const double d = A(i, i);
-        if (!(std::fabs(d) >= 1e-20) || (d - 1) + 1 == 0) {
-            dfail = d;
-            ifail = i;
-            return;
-        }
-        A(i, i) = d - 1;
-        for (int32_t j = i + 1; j <= n; ++j) {
-            const double f = A(i, j) / d;
-            for (int32_t k = 1; k <= n; ++k) A(k, j) = A(k, j) - A(k, i) * f;
-        }
-    }
-    dfail = 0;
-    ifail = 0;
-}
 
 void reference_solve(const double* a, int32_t n, double* v) {
     for (int32_t i = 1; i <= n; ++i) {

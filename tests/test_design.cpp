@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/reference_complex.h"
 #include "design/damped_modes.h"
 #include "design/datafile.h"
 #include "design/description.h"
@@ -45,30 +46,6 @@ struct TomlFile {
 design::Model model_of(const std::string& text) {
     TomlFile f(text);
     return design::build_model(design::read_description(f.path));
-}
-
-// x = A^-1 b by elimination with row exchanges, in long double.
-std::vector<Complex> complex_solve(std::vector<std::vector<Complex>> A, std::vector<Complex> b) {
-    const std::size_t n = b.size();
-    for (std::size_t c = 0; c < n; ++c) {
-        std::size_t p = c;
-        for (std::size_t r = c + 1; r < n; ++r)
-            if (std::abs(A[r][c]) > std::abs(A[p][c])) p = r;
-        std::swap(A[p], A[c]);
-        std::swap(b[p], b[c]);
-        for (std::size_t r = c + 1; r < n; ++r) {
-            const Complex f = A[r][c] / A[c][c];
-            for (std::size_t k = c; k < n; ++k) A[r][k] -= f * A[c][k];
-            b[r] -= f * b[c];
-        }
-    }
-    std::vector<Complex> x(n);
-    for (std::size_t i = n; i-- > 0;) {
-        Complex s = b[i];
-        for (std::size_t k = i + 1; k < n; ++k) s -= A[i][k] * x[k];
-        x[i] = s / A[i][i];
-    }
-    return x;
 }
 
 // A uniform shear frame of n storeys (mass m, storey stiffness k) with one

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "e2e_run.h"
+#include "tests/reference_complex.h"
 
 namespace {
 
@@ -95,30 +96,6 @@ Matrix complete(const Matrix& frame, const Matrix& kk, const Matrix& kt, const M
     return a;
 }
 
-// Solves a x = b by elimination with partial pivoting.
-std::vector<Complex> solve(std::vector<std::vector<Complex>> a, std::vector<Complex> b) {
-    const std::size_t n = b.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        std::size_t p = k;
-        for (std::size_t i = k + 1; i < n; ++i)
-            if (std::abs(a[i][k]) > std::abs(a[p][k])) p = i;
-        std::swap(a[k], a[p]);
-        std::swap(b[k], b[p]);
-        for (std::size_t i = k + 1; i < n; ++i) {
-            const Complex f = a[i][k] / a[k][k];
-            for (std::size_t j = k; j < n; ++j) a[i][j] -= f * a[k][j];
-            b[i] -= f * b[k];
-        }
-    }
-    std::vector<Complex> x(n);
-    for (std::size_t i = n; i-- > 0;) {
-        Complex s = b[i];
-        for (std::size_t j = i + 1; j < n; ++j) s -= a[i][j] * x[j];
-        x[i] = s / a[i][i];
-    }
-    return x;
-}
-
 // Steady state of M x'' + C x' + K x = PC cos(l t) + PS sin(l t): with
 // x = Re(X exp(i l t)), (K - l^2 M + i l C) X = PC - i PS, and the
 // amplitudes at cos and at sin are Re X and -Im X.
@@ -133,7 +110,7 @@ Response respond(const Matrix& m, const Matrix& c, const Matrix& k, const Model&
         for (std::size_t j = 0; j < nu; ++j) a[i][j] = Complex(k[i][j] - l * l * m[i][j], l * c[i][j]);
     std::vector<Complex> f(nu);
     for (int i = 0; i < md.lk; ++i) f[i] = Complex(md.pc[i], -md.ps[i]);
-    const std::vector<Complex> x = solve(a, f);
+    const std::vector<Complex> x = complex_solve(a, f);
     Response r;
     for (int i = 0; i < md.lk; ++i) {
         r.amp.push_back(std::abs(x[i]));

@@ -89,6 +89,11 @@ int descriptor_in_text(const std::string& name) {
     return -1;
 }
 
+bool is_null_device(const struct stat& st) {
+    struct stat null {};
+    return S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
+}
+
 // The standard stream open for writing whose open file is st, or -1.
 int standard_stream_of(const struct stat& st) {
     for (const int fd : {1, 2, 0}) {
@@ -112,11 +117,6 @@ std::string descriptor_refusal(int fd) {
     if (fd > 2 && (fd_flags < 0 || (fd_flags & FD_CLOEXEC) != 0))
         return "descriptor " + std::to_string(fd) + " is not one this program was given";
     return {};
-}
-
-bool is_null_device(const struct stat& st) {
-    struct stat null {};
-    return S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
 }
 
 // The path made absolute, with its existing part's links resolved and the
@@ -161,9 +161,11 @@ int descriptor_named(const std::string& path) {
     }
     // Reached another way (a folder linked to /proc/self/fd...): the open
     // file that is no regular file, a pipe or a terminal, of a standard
-    // stream.  A regular file named outright is replaced by its name.
+    // stream.  A regular file named outright is replaced by its name; the
+    // null device, which takes any number of outputs, is written in place.
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return standard_stream_of(st);
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !is_null_device(st))
+        return standard_stream_of(st);
     return -1;
 }
 

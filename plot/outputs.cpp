@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "plot/interrupt.h"
+
 namespace plot {
 
 Output::Output(std::string path) : path_(std::move(path)) {
@@ -21,6 +23,7 @@ bool Output::empty_file() const {
     return stat(file_.temporary().c_str(), &st) != 0 || st.st_size == 0;
 }
 
-std::string Output::commit() { return file_.commit(); }
+// A FIFO's wait for its reader ends on an interrupt, whenever it came.
+std::string Output::commit() { return file_.commit(interrupt_fd()); }
 
 }  // namespace plot

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -177,6 +178,34 @@ TEST(WholeFile, DevicesAndFifosWrittenInPlace) {
         EXPECT_TRUE(S_ISCHR(st.st_mode));
         close(slave);
         close(master);
+    }
+    {
+        SCOPED_TRACE("a FIFO waited for with a wake-up descriptor: a reader that comes late, or the wake-up");
+        const std::string fifo = dir / "fifo";
+        for (const bool wake : {false, true}) {
+            SCOPED_TRACE(wake);
+            int ends[2];
+            ASSERT_EQ(pipe(ends), 0);
+            textio::Replacement r;
+            EXPECT_EQ(r.prepare(fifo, bytes), "");
+            std::string got;
+            std::thread other([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                if (wake) EXPECT_EQ(write(ends[1], "!", 1), 1);
+                else got = read_all(fifo);
+            });
+            const std::string e = r.commit(ends[0]);
+            other.join();
+            if (wake) {
+                EXPECT_NE(e.find("Interrupted system call"), std::string::npos) << e;
+            } else {
+                EXPECT_EQ(e, "");
+                EXPECT_EQ(got, bytes);
+            }
+            EXPECT_TRUE(fs::is_fifo(fifo));
+            close(ends[0]);
+            close(ends[1]);
+        }
     }
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"fifo", "to-fifo"}));
 }

@@ -1,6 +1,7 @@
 #include "textio/whole_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -348,7 +349,32 @@ std::string Replacement::close_temporary() {
     return fd >= 0 && close(fd) != 0 && errno != EINTR ? failed(errno) : std::string();
 }
 
-std::string Replacement::commit() {
+// Opens a device or FIFO for writing.  A FIFO without a reader is waited
+// for; with wake_fd, a few milliseconds at a time, the wait given up (EINTR)
+// once wake_fd is readable, so that an interrupt that came at any moment
+// ends it.
+static int open_in_place(const std::string& path, int wake_fd) {
+    if (wake_fd < 0) return ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            const int flags = fcntl(fd, F_GETFL);
+            if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) return fd;
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return -1;
+        }
+        if (errno != ENXIO) return -1;
+        pollfd wake{wake_fd, POLLIN, 0};
+        if (poll(&wake, 1, 20) > 0) {
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
+
+std::string Replacement::commit(int wake_fd) {
     if (committed_) return {};
     switch (kind_) {
     case Kind::none: return "cannot write " + path_ + ": the output was not made";
@@ -358,7 +384,7 @@ std::string Replacement::commit() {
     case Kind::device: {
         // Written in place: no creation, no truncation.  Opening a FIFO
         // waits for its reader.
-        const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        const int fd = open_in_place(target_, wake_fd);
         if (fd < 0) return failed(errno);
         struct stat st {};
         std::string e;

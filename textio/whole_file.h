@@ -52,8 +52,10 @@ public:
     // open and write at once.
     std::string prepare(const std::string& path, std::string_view bytes);
     // Puts the output in place: the rename, or the bytes through the
-    // descriptor or to the device.  The error text, or empty.
-    std::string commit();
+    // descriptor or to the device.  The error text, or empty.  A FIFO
+    // waits for its reader; given wake_fd, that wait ends (EINTR) as soon
+    // as wake_fd is readable, as a program's interrupt descriptor is.
+    std::string commit(int wake_fd = -1);
     // Gives the output up: the new file removed, nothing written.
     void discard();
 

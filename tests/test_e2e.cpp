@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -1114,31 +1115,58 @@ TEST(DataFile, ReplacedOnlyByAWholeTypedModel) {
     Dialogue half;  // typed up to the damping ratios, then a letter where a number is wanted
     half.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
     half.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 x").error_end();
+    const std::string to_gamma = half.input.substr(0, half.input.find("0.02 x"));
+    // What happens to the name during the run, besides the run's own doing.
+    enum class Meddling {
+        none,
+        moved_in,         // an empty file of someone's moved into the name, then the interrupt
+        after_creating,   // the interrupt right after the open that makes the file
+        after_releasing,  // the interrupt right after the whole model is renamed into place
+    };
     const struct {
         int line;
         std::string input;
         Files before;
         int signal, status;
-        const char* data;  // the data file afterwards; nullptr: none left
+        std::optional<std::string> data;  // the data file afterwards; none: none left
+        Meddling meddling = Meddling::none;
     } rows[] = {
-        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, nullptr},  // replaced whole: see below
-        {__LINE__, half.input, {{"dane", old}}, 0, 1, "old"},
-        {__LINE__, half.input, {}, 0, 1, nullptr},
-        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {{"dane", old}}, SIGTERM, 143, "old"},
-        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {}, SIGHUP, 129, nullptr},
-        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, nullptr},  // a mistyped name to read from
+        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, typed_data_file()},
+        {__LINE__, half.input, {{"dane", old}}, 0, 1, old},
+        {__LINE__, half.input, {}, 0, 1, std::nullopt},
+        {__LINE__, to_gamma, {{"dane", old}}, SIGTERM, 143, old},
+        {__LINE__, to_gamma, {}, SIGHUP, 129, std::nullopt},
+        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, std::nullopt},  // a mistyped name to read from
+        {__LINE__, to_gamma, {}, SIGTERM, 143, "", Meddling::moved_in},
+        {__LINE__, whole.input, {}, SIGTERM, 143, std::nullopt, Meddling::after_creating},
+        {__LINE__, whole.input, {}, SIGINT, 130, typed_data_file(), Meddling::after_releasing},
+        {__LINE__, whole.input, {{"dane", old}}, SIGINT, 130, typed_data_file(), Meddling::after_releasing},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "line " << row.line);
         e2e::Run r;
-        r.input = row.input, r.files = row.before, r.signal = row.signal;
-        r.when = [](const std::string&, const std::string& out) { return out.ends_with("PODAJ GAMMA 1 I GAMMA 2"); };
+        r.input = row.input, r.files = row.before;
+        if (row.meddling == Meddling::after_creating)
+            e2e::inject_faults(r, {{"VARNOSTIK_FAULT_CREATE_SIGNAL", std::to_string(row.signal)}});
+        else if (row.meddling == Meddling::after_releasing)
+            e2e::inject_faults(r, {{"VARNOSTIK_FAULT_RENAME_SIGNAL", std::to_string(row.signal)}});
+        else
+            r.signal = row.signal;
+        const bool moved_in = row.meddling == Meddling::moved_in;
+        r.when = [moved_in](const std::string& folder, const std::string& out) {
+            if (!out.ends_with("PODAJ GAMMA 1 I GAMMA 2")) return false;
+            if (moved_in) {
+                write_file(folder + "/someone", "");
+                EXPECT_EQ(rename((folder + "/someone").c_str(), (folder + "/dane").c_str()), 0);
+            }
+            return true;
+        };
         const Outcome o = e2e::run(r);
         EXPECT_EQ(o.status, row.status) << e2e::visible(o.err);
         for (const auto& [name, bytes] : o.files) EXPECT_FALSE(name.starts_with(".")) << "left behind: " << name;
-        if (row.line == rows[0].line) EXPECT_TRUE(same_bytes("data file", typed_data_file(), o.files.at("dane")));
-        else if (row.data == nullptr) EXPECT_EQ(o.files.count("dane"), 0u);
-        else EXPECT_TRUE(same_bytes("data file", old, o.files.at("dane")));
+        if (!row.data) EXPECT_EQ(o.files.count("dane"), 0u);
+        else if (!o.files.count("dane")) ADD_FAILURE() << "the data file is gone";
+        else EXPECT_TRUE(same_bytes("data file", *row.data, o.files.at("dane")));
     }
 }
 

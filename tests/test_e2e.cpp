@@ -323,6 +323,17 @@ Outcome run(const std::string& input, Files files = {}, std::vector<std::string>
     return o;
 }
 
+// A run on a disk that is full for the file called full (ENOSPC on every
+// write to it), as a results or plot file named on the command line.
+Outcome run_on_full_disk(const std::string& input, Files files, std::vector<std::string> args) {
+    e2e::Run r;
+    r.input = input, r.args = std::move(args), r.files = std::move(files);
+    e2e::inject_faults(r, {{"VARNOSTIK_FAULT_FULL", "full"}});
+    Outcome o = e2e::run(r);
+    EXPECT_FALSE(o.timed_out) << "the program did not end";
+    return o;
+}
+
 // The exit status and the console bytes of a run.
 testing::AssertionResult ended(const Outcome& o, int status, const Dialogue& d, const char* what = "console") {
     if (o.status != status)
@@ -834,16 +845,16 @@ TEST(Files, SameFileOnTwoUnitsIsRefused) {
     }
 }
 
-TEST(Files, WriteErrorOnAFullDevice) {
+TEST(Files, WriteErrorOnAFullDisk) {
     // Typed names keep 8 characters, so the results file comes from the
     // command line.  The input echo of the two-storey model (over 2000
     // characters) fills the file buffer before the first plot prompt.
     Dialogue d;
     d.names("dane", "", "rys").ask(ASK_ICD, "2").error_end();
-    const Outcome o = run(d.input + "2\n2 1\n\n", {{"dane", typed_data_file()}}, {"/dev/full"});
+    const Outcome o = run_on_full_disk(d.input + "2\n2 1\n\n", {{"dane", typed_data_file()}}, {"full"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
-    EXPECT_EQ(o.files, (Files{{"dane", typed_data_file()}, {"rys", ""}}));
+    EXPECT_TRUE(io_report(o.err, "WRITE(full)"));
+    EXPECT_EQ(o.files, (Files{{"dane", typed_data_file()}, {"full", ""}, {"rys", ""}}));
 }
 
 TEST(FloatingPoint, EqualLowestFrequenciesStopInTheDamping) {
@@ -1046,9 +1057,9 @@ TEST(Endings, FailingFinalWriteReplacesTheStop) {
     Dialogue d;
     d.names("d", "w", "").sizes("1", "0").frame({"1"}, {"100"}, "0 0").forcing({"1"}, {"0"}, "5 5 1");
     d.plot("1", "1").ask(ASK_CLOSE, "").error_end();
-    const Outcome o = run(d.input, {}, {"/dev/full"});
+    const Outcome o = run_on_full_disk(d.input, {}, {"full"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
+    EXPECT_TRUE(io_report(o.err, "WRITE(full)"));
     EXPECT_TRUE(o.files.at("w").ends_with(file(CLOSING)));
 }
 

@@ -67,6 +67,16 @@ TEST(Terminal, SlipsAreAskedAgainOnlyAtAnInteractiveConsole) {
          ratios(".300000E-01", ".000000E+00")},
         {__LINE__, {"1,5 1", "'a' 1", "1E999 1", "0.01 0.01"}, {COMMA, WRONG, WRONG},
          ratios(".100000E-01", ".100000E-01"), 1, ratios(".100000E+01", ".500000E+01")},
+        // A line that opens with a comma and a digit is 0,5 typed without
+        // its 0; any other opening comma is a null value.
+        {__LINE__, {",5 ,5", "0.5 0.5"}, {COMMA}, ratios(".500000E+00", ".500000E+00"), 1,
+         ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {" \t,5", ",25 1", "0.5 0.25"}, {COMMA, COMMA}, ratios(".500000E+00", ".250000E+00"), 1,
+         ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {", 5"}, {}, ratios(".000000E+00", ".500000E+01"), 1, ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {",,"}, {}, ratios(".000000E+00", ".000000E+00"), 1, ratios(".000000E+00", ".000000E+00")},
+        {__LINE__, {",/"}, {}, ratios(".000000E+00", ".000000E+00"), 1, ratios(".000000E+00", ".000000E+00")},
+        {__LINE__, {",", "0.02"}, {}, ratios(".000000E+00", ".200000E-01"), 2, ratios(".000000E+00", ".200000E-01")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);

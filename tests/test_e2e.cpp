@@ -471,13 +471,13 @@ TEST(Layout, TwelveStoreysWithoutDampers) {
 }
 
 TEST(Layout, NoDamperParametersAndTypeCodesAskedAgain) {
-    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 9 and 2000 are refused
+    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 4, 9 and 2000 are refused
     // and asked again; then 0 makes Mkk and Kkk zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
     // damping ratios plus 0.5 from the damper: at 10 the response is all at
     // sin, 1/(10 * 1.5).  No plotted unknown: the plot file has the legend only.
     Dialogue d;
     d.names("d", "w", "r").sizes("1", "2", "0").say(ASK_MR).matin(1, 1, "1", {"1"}).say(ASK_KR).matin(1, 1, "2", {"100"});
-    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").matin(1, 1, "0");
+    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").bad_type("4").matin(1, 1, "0");
     d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).bad_type("9");
     d.bad_type("2000").matin(1, 1, "0");
     d.forcing({"1"}, {"0"}, "10 10 1").plot("0", "").close();
@@ -1178,6 +1178,49 @@ TEST(DataFile, ReplacedOnlyByAWholeTypedModel) {
         if (!row.data) EXPECT_EQ(o.files.count("dane"), 0u);
         else if (!o.files.count("dane")) ADD_FAILURE() << "the data file is gone";
         else EXPECT_TRUE(same_bytes("data file", *row.data, o.files.at("dane")));
+    }
+}
+
+// A data file name that is a symbolic link to an earlier model: the whole
+// typed model replaces the file the link leads to, with its permissions,
+// and the link stays a link.
+TEST(DataFile, ATypedModelReplacesWhatItsLinkLeadsTo) {
+    namespace fs = std::filesystem;
+    const std::string old = "    1    0    0\r\n  earlier model\r\n";
+    const std::string typed = typed_dialogue().input;
+    const struct {
+        int line;
+        std::vector<std::pair<std::string, std::string>> links;  // name, where it points, made in turn
+        std::string target;                                      // the file the chain ends at
+    } rows[] = {
+        {__LINE__, {{"dane", "model"}}, "model"},
+        {__LINE__, {{"dane", "sub/model"}}, "sub/model"},
+        {__LINE__, {{"dane", "@/sub/model"}}, "sub/model"},  // @: the side folder, an absolute link
+        {__LINE__, {{"second", "sub/model"}, {"dane", "second"}}, "sub/model"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        SideFolder side;
+        fs::create_directories(side.path / "sub");
+        const fs::path target = side.path / row.target;
+        write_file(target.string(), old);
+        ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+        for (const auto& [name, to] : row.links)
+            fs::create_symlink(to.starts_with("@") ? side.path.string() + to.substr(1) : to, side.path / name);
+        const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "dane").string()});
+        EXPECT_EQ(o.status, 0) << e2e::visible(o.err);
+        for (const auto& [name, to] : row.links) {
+            ASSERT_TRUE(fs::is_symlink(side.path / name)) << name << " is no longer a link";
+            EXPECT_EQ(fs::read_symlink(side.path / name).string(),
+                      to.starts_with("@") ? side.path.string() + to.substr(1) : to);
+        }
+        EXPECT_TRUE(same_bytes("the linked file", typed_data_file(), read_file(target.string())));
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        // The links, sub and the model: no temporary file left beside it.
+        const auto entries = std::distance(fs::recursive_directory_iterator(side.path), fs::recursive_directory_iterator());
+        EXPECT_EQ(entries, static_cast<long>(row.links.size() + 2));
     }
 }
 

@@ -82,8 +82,8 @@ void run_program(int argc, char** argv) {
     ask_name("(2X,'PODAJ NAZWE ZBIORU Z DANYMI O UKLADZIE')", DATNAM);
     ask_name("(2X,'PODAJ NAZWE ZBIORU Z WYNIKAMI OBLICZEN')", RESNAM);
     ask_name("(2X,'PODAJ NAZWE ZBIORU Z DANYMI DO RYSUNKOW')", PLTNAM);
-    textio::open_unit(kDataUnit, {DATNAM, 40});
     textio::remove_if_left_empty(kDataUnit);
+    textio::open_unit(kDataUnit, {DATNAM, 40});
     textio::open_unit(kResultsUnit, {RESNAM, 40});
     textio::open_unit(kPlotUnit, {PLTNAM, 40});
 

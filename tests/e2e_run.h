@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -44,6 +45,20 @@ struct Outcome {
     std::string err;        // standard error
     std::map<std::string, std::string> files;  // regular files left in the folder, by relative path
 };
+
+#ifdef FAULT_SHIM
+// Loads the fault shim into the child with the faults given (its
+// VARNOSTIK_FAULT_* variables): a full disk or an interrupt at an exact
+// point, with no device of the host involved.
+inline void inject_faults(Run& r, const std::map<std::string, std::string>& faults) {
+    r.env["LD_PRELOAD"] = FAULT_SHIM;
+    // A sanitizer build wants its own runtime first; the shim is not instrumented.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    r.env["ASAN_OPTIONS"] = std::string(asan != nullptr && *asan != '\0' ? asan + std::string(":") : "") +
+                            "verify_asan_link_order=0";
+    for (const auto& [name, value] : faults) r.env[name] = value;
+}
+#endif
 
 // On a terminal the input is typed line by line, each line once the output
 // of the previous one has settled; a last line without a line end is ended

@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -322,6 +323,17 @@ Outcome run(const std::string& input, Files files = {}, std::vector<std::string>
     return o;
 }
 
+// A run on a disk that is full for the file called full (ENOSPC on every
+// write to it), as a results or plot file named on the command line.
+Outcome run_on_full_disk(const std::string& input, Files files, std::vector<std::string> args) {
+    e2e::Run r;
+    r.input = input, r.args = std::move(args), r.files = std::move(files);
+    e2e::inject_faults(r, {{"VARNOSTIK_FAULT_FULL", "full"}});
+    Outcome o = e2e::run(r);
+    EXPECT_FALSE(o.timed_out) << "the program did not end";
+    return o;
+}
+
 // The exit status and the console bytes of a run.
 testing::AssertionResult ended(const Outcome& o, int status, const Dialogue& d, const char* what = "console") {
     if (o.status != status)
@@ -459,13 +471,13 @@ TEST(Layout, TwelveStoreysWithoutDampers) {
 }
 
 TEST(Layout, NoDamperParametersAndTypeCodesAskedAgain) {
-    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 9 and 2000 are refused
+    // LT = 2, LPT = 0: only the kk blocks.  Codes -1, 4, 9 and 2000 are refused
     // and asked again; then 0 makes Mkk and Kkk zero, still recorded and listed.  m = 1, k = 100, c = 0.01 k from the
     // damping ratios plus 0.5 from the damper: at 10 the response is all at
     // sin, 1/(10 * 1.5).  No plotted unknown: the plot file has the legend only.
     Dialogue d;
     d.names("d", "w", "r").sizes("1", "2", "0").say(ASK_MR).matin(1, 1, "1", {"1"}).say(ASK_KR).matin(1, 1, "2", {"100"});
-    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").matin(1, 1, "0");
+    d.say(ASK_GAMMA).type("0.05 0.05").say(MASS.prompt("kk")).bad_type("-1").bad_type("4").matin(1, 1, "0");
     d.say(DAMPING.prompt("kk")).matin(1, 1, "1", {"0.5"}).say(STIFFNESS.prompt("kk")).bad_type("9");
     d.bad_type("2000").matin(1, 1, "0");
     d.forcing({"1"}, {"0"}, "10 10 1").plot("0", "").close();
@@ -833,16 +845,16 @@ TEST(Files, SameFileOnTwoUnitsIsRefused) {
     }
 }
 
-TEST(Files, WriteErrorOnAFullDevice) {
+TEST(Files, WriteErrorOnAFullDisk) {
     // Typed names keep 8 characters, so the results file comes from the
     // command line.  The input echo of the two-storey model (over 2000
     // characters) fills the file buffer before the first plot prompt.
     Dialogue d;
     d.names("dane", "", "rys").ask(ASK_ICD, "2").error_end();
-    const Outcome o = run(d.input + "2\n2 1\n\n", {{"dane", typed_data_file()}}, {"/dev/full"});
+    const Outcome o = run_on_full_disk(d.input + "2\n2 1\n\n", {{"dane", typed_data_file()}}, {"full"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
-    EXPECT_EQ(o.files, (Files{{"dane", typed_data_file()}, {"rys", ""}}));
+    EXPECT_TRUE(io_report(o.err, "WRITE(full)"));
+    EXPECT_EQ(o.files, (Files{{"dane", typed_data_file()}, {"full", ""}, {"rys", ""}}));
 }
 
 TEST(FloatingPoint, EqualLowestFrequenciesStopInTheDamping) {
@@ -1045,9 +1057,9 @@ TEST(Endings, FailingFinalWriteReplacesTheStop) {
     Dialogue d;
     d.names("d", "w", "").sizes("1", "0").frame({"1"}, {"100"}, "0 0").forcing({"1"}, {"0"}, "5 5 1");
     d.plot("1", "1").ask(ASK_CLOSE, "").error_end();
-    const Outcome o = run(d.input, {}, {"/dev/full"});
+    const Outcome o = run_on_full_disk(d.input, {}, {"full"});
     EXPECT_TRUE(ended(o, 1, d));
-    EXPECT_TRUE(io_report(o.err, "WRITE(/dev/full)"));
+    EXPECT_TRUE(io_report(o.err, "WRITE(full)"));
     EXPECT_TRUE(o.files.at("w").ends_with(file(CLOSING)));
 }
 
@@ -1114,31 +1126,107 @@ TEST(DataFile, ReplacedOnlyByAWholeTypedModel) {
     Dialogue half;  // typed up to the damping ratios, then a letter where a number is wanted
     half.names("dane", "wyniki", "rys").sizes("2", "1", "1").say(ASK_MR).matin(2, 2, "3", {"3", "0", "0", "2.5"});
     half.say(ASK_KR).matin(2, 2, "2", {"2400", "-900", "900"}).say(ASK_GAMMA).type("0.02 x").error_end();
+    const std::string to_gamma = half.input.substr(0, half.input.find("0.02 x"));
+    // What happens to the name during the run, besides the run's own doing.
+    enum class Meddling {
+        none,
+        moved_in,         // an empty file of someone's moved into the name, then the interrupt
+        after_creating,   // the interrupt right after the open that makes the file
+        after_releasing,  // the interrupt right after the whole model is renamed into place
+    };
     const struct {
         int line;
         std::string input;
         Files before;
         int signal, status;
-        const char* data;  // the data file afterwards; nullptr: none left
+        std::optional<std::string> data;  // the data file afterwards; none: none left
+        Meddling meddling = Meddling::none;
     } rows[] = {
-        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, nullptr},  // replaced whole: see below
-        {__LINE__, half.input, {{"dane", old}}, 0, 1, "old"},
-        {__LINE__, half.input, {}, 0, 1, nullptr},
-        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {{"dane", old}}, SIGTERM, 143, "old"},
-        {__LINE__, half.input.substr(0, half.input.find("0.02 x")), {}, SIGHUP, 129, nullptr},
-        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, nullptr},  // a mistyped name to read from
+        {__LINE__, whole.input, {{"dane", old + old + old}}, 0, 0, typed_data_file()},
+        {__LINE__, half.input, {{"dane", old}}, 0, 1, old},
+        {__LINE__, half.input, {}, 0, 1, std::nullopt},
+        {__LINE__, to_gamma, {{"dane", old}}, SIGTERM, 143, old},
+        {__LINE__, to_gamma, {}, SIGHUP, 129, std::nullopt},
+        {__LINE__, "dane\nwyniki\nrys\n2\n", {}, 0, 1, std::nullopt},  // a mistyped name to read from
+        {__LINE__, to_gamma, {}, SIGTERM, 143, "", Meddling::moved_in},
+        {__LINE__, whole.input, {}, SIGTERM, 143, std::nullopt, Meddling::after_creating},
+        {__LINE__, whole.input, {}, SIGINT, 130, typed_data_file(), Meddling::after_releasing},
+        {__LINE__, whole.input, {{"dane", old}}, SIGINT, 130, typed_data_file(), Meddling::after_releasing},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "line " << row.line);
         e2e::Run r;
-        r.input = row.input, r.files = row.before, r.signal = row.signal;
-        r.when = [](const std::string&, const std::string& out) { return out.ends_with("PODAJ GAMMA 1 I GAMMA 2"); };
+        r.input = row.input, r.files = row.before;
+        if (row.meddling == Meddling::after_creating)
+            e2e::inject_faults(r, {{"VARNOSTIK_FAULT_CREATE_SIGNAL", std::to_string(row.signal)}});
+        else if (row.meddling == Meddling::after_releasing)
+            e2e::inject_faults(r, {{"VARNOSTIK_FAULT_RENAME_SIGNAL", std::to_string(row.signal)}});
+        else
+            r.signal = row.signal;
+        const bool moved_in = row.meddling == Meddling::moved_in;
+        r.when = [moved_in](const std::string& folder, const std::string& out) {
+            if (!out.ends_with("PODAJ GAMMA 1 I GAMMA 2")) return false;
+            if (moved_in) {
+                write_file(folder + "/someone", "");
+                EXPECT_EQ(rename((folder + "/someone").c_str(), (folder + "/dane").c_str()), 0);
+            }
+            return true;
+        };
         const Outcome o = e2e::run(r);
         EXPECT_EQ(o.status, row.status) << e2e::visible(o.err);
         for (const auto& [name, bytes] : o.files) EXPECT_FALSE(name.starts_with(".")) << "left behind: " << name;
-        if (row.line == rows[0].line) EXPECT_TRUE(same_bytes("data file", typed_data_file(), o.files.at("dane")));
-        else if (row.data == nullptr) EXPECT_EQ(o.files.count("dane"), 0u);
-        else EXPECT_TRUE(same_bytes("data file", old, o.files.at("dane")));
+        if (!row.data) EXPECT_EQ(o.files.count("dane"), 0u);
+        else if (!o.files.count("dane")) ADD_FAILURE() << "the data file is gone";
+        else EXPECT_TRUE(same_bytes("data file", *row.data, o.files.at("dane")));
+    }
+}
+
+// A data file name that is a symbolic link to an earlier model: the whole
+// typed model replaces the file the link leads to, with its permissions,
+// and the link stays a link.
+TEST(DataFile, ATypedModelReplacesWhatItsLinkLeadsTo) {
+    namespace fs = std::filesystem;
+    const std::string old = "    1    0    0\r\n  earlier model\r\n";
+    const std::string typed = typed_dialogue().input;
+    const struct {
+        int line;
+        std::vector<std::pair<std::string, std::string>> links;  // name, where it points, made in turn
+        std::string target;                                      // the file the chain ends at
+        bool earlier = true;  // false: the link leads nowhere yet, the model is made where it points
+    } rows[] = {
+        {__LINE__, {{"dane", "model"}}, "model"},
+        {__LINE__, {{"dane", "sub/model"}}, "sub/model"},
+        {__LINE__, {{"dane", "@/sub/model"}}, "sub/model"},  // @: the side folder, an absolute link
+        {__LINE__, {{"second", "sub/model"}, {"dane", "second"}}, "sub/model"},
+        {__LINE__, {{"second", "sub/model"}, {"dane", "second"}}, "sub/model", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        SideFolder side;
+        fs::create_directories(side.path / "sub");
+        const fs::path target = side.path / row.target;
+        if (row.earlier) {
+            write_file(target.string(), old);
+            ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+        }
+        for (const auto& [name, to] : row.links)
+            fs::create_symlink(to.starts_with("@") ? side.path.string() + to.substr(1) : to, side.path / name);
+        const mode_t mask = umask(022);
+        const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "dane").string()});
+        umask(mask);
+        EXPECT_EQ(o.status, 0) << e2e::visible(o.err);
+        for (const auto& [name, to] : row.links) {
+            ASSERT_TRUE(fs::is_symlink(side.path / name)) << name << " is no longer a link";
+            EXPECT_EQ(fs::read_symlink(side.path / name).string(),
+                      to.starts_with("@") ? side.path.string() + to.substr(1) : to);
+        }
+        EXPECT_TRUE(same_bytes("the linked file", typed_data_file(), read_file(target.string())));
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, row.earlier ? 0640u : 0644u);
+        // The links, sub and the model: no temporary file left beside it.
+        const auto entries = std::distance(fs::recursive_directory_iterator(side.path), fs::recursive_directory_iterator());
+        EXPECT_EQ(entries, static_cast<long>(row.links.size() + 2));
     }
 }
 
@@ -1178,41 +1266,6 @@ TEST(DataFile, LinksPipesAndFullDisks) {
         EXPECT_FALSE(o.timed_out) << "the run held the pipe's write end itself";
         EXPECT_EQ(o.status, 1);
         EXPECT_TRUE(io_report(o.err, "READ(" + fifo.string() + ")")) << e2e::visible(o.err);
-    }
-    {
-        SCOPED_TRACE("a typed model through links: the file they lead to replaced, its permission bits kept, the links kept");
-        std::filesystem::create_directory(side.path / "sub");
-        const std::string typed = typed_dialogue().input;
-        const struct {
-            int line;
-            const char* before;  // the file the links lead to; nullptr: none yet
-            mode_t mode;         // its permission bits afterwards (none yet: the umask's 022 taken off 0666)
-        } rows[] = {{__LINE__, "    1    0    0\r\n  earlier model\r\n", 0604}, {__LINE__, nullptr, 0644}};
-        for (const auto& row : rows) {
-            SCOPED_TRACE(row.line);
-            const auto target = side.path / "sub" / "model";
-            std::filesystem::create_symlink("sub/model", side.path / "inner");
-            std::filesystem::create_symlink(side.path / "inner", side.path / "outer");
-            if (row.before) {
-                write_file(target.string(), row.before);
-                chmod(target.c_str(), row.mode);
-            }
-            const mode_t mask = umask(022);
-            const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "outer").string()});
-            umask(mask);
-            EXPECT_EQ(o.status, 0) << e2e::visible(o.err);
-            EXPECT_TRUE(std::filesystem::is_symlink(side.path / "outer"));
-            EXPECT_TRUE(std::filesystem::is_symlink(side.path / "inner"));
-            EXPECT_TRUE(same_bytes("data file", typed_data_file(), read_file(target.string())));
-            struct stat st {};
-            EXPECT_EQ(stat(target.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, row.mode);
-            EXPECT_EQ(side_files(side.path / "sub").size(), 1u) << "a temporary file left behind";
-            std::filesystem::remove_all(side.path / "sub");
-            std::filesystem::create_directory(side.path / "sub");
-            std::filesystem::remove(side.path / "inner");
-            std::filesystem::remove(side.path / "outer");
-        }
     }
     if (!side.mount_small()) GTEST_SKIP() << "no small file system can be made here (needs root): full disks untested";
     {

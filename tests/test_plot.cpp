@@ -3,10 +3,18 @@
 // curves of a small case worked by hand, the command line as a child
 // process, and where gnuplot draws the curve in the picture.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -534,6 +542,97 @@ TEST(PlotCommand, OutputsThroughLinksDescriptorsAndFifos) {
         EXPECT_TRUE(S_ISLNK(st.st_mode));
         EXPECT_EQ(lstat(fifo.c_str(), &st), 0);
         EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+}
+
+// The reading end of an output that is no file (a FIFO, a terminal), read
+// on a thread of its own while the program runs.
+class Sink {
+public:
+    explicit Sink(int fd) : fd_(fd), reader_([this] {
+        while (!stop_.load()) {
+            if (!take()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        while (take()) {}
+    }) {}
+    ~Sink() { finish(); }
+    const std::string& finish() {
+        if (reader_.joinable()) {
+            stop_.store(true);
+            reader_.join();
+            close(fd_);
+        }
+        return bytes_;
+    }
+
+private:
+    bool take() {
+        char buf[4096];
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n > 0) bytes_.append(buf, static_cast<std::size_t>(n));
+        return n > 0;
+    }
+    int fd_;
+    std::string bytes_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+};
+
+// Outputs that are no regular file are written in place: a FIFO stays a
+// FIFO and gets the bytes, a terminal gets them.  Stand-ins of the test's
+// own making: never a device of the host.
+TEST(PlotCommand, OutputsToAFifoOrATerminalAreWrittenInPlace) {
+    const Example& ex = example("rama3");
+    enum class Kind { fifo, terminal };
+    const struct {
+        int line;
+        Kind csv, script;
+    } rows[] = {
+        {__LINE__, Kind::fifo, Kind::fifo},
+        {__LINE__, Kind::terminal, Kind::fifo},
+        {__LINE__, Kind::fifo, Kind::terminal},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const TempFolder side;
+        ASSERT_FALSE(side.path.empty());
+        std::vector<std::unique_ptr<Sink>> sinks;
+        std::vector<int> terminal_ends;  // held open, so that the terminal stays while the program opens it
+        auto output = [&](Kind kind, const std::string& name) {
+            if (kind == Kind::fifo) {
+                const std::string path = side.path + "/" + name;
+                EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+                sinks.push_back(std::make_unique<Sink>(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
+                return path;
+            }
+            int master = -1, slave = -1;
+            EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+            termios t{};
+            tcgetattr(slave, &t);
+            cfmakeraw(&t);
+            tcsetattr(slave, TCSANOW, &t);
+            fcntl(master, F_SETFD, FD_CLOEXEC);
+            fcntl(slave, F_SETFD, FD_CLOEXEC);
+            fcntl(master, F_SETFL, O_NONBLOCK);
+            terminal_ends.push_back(slave);
+            sinks.push_back(std::make_unique<Sink>(master));
+            return std::string(ttyname(slave));
+        };
+        const std::string csv = output(row.csv, "csv"), script = output(row.script, "script");
+        const e2e::Outcome o = plot_run({"rama3r", "--csv", csv, "--script", script}, {{"rama3r", ex.plot}});
+        EXPECT_EQ(o.status, 0) << o.err;
+        for (const auto& [kind, path] : {std::pair{row.csv, csv}, std::pair{row.script, script}}) {
+            struct stat st {};
+            EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+            EXPECT_TRUE(kind == Kind::fifo ? S_ISFIFO(st.st_mode) : S_ISCHR(st.st_mode)) << path;
+        }
+        const std::string csv_bytes = sinks[0]->finish(), script_bytes = sinks[1]->finish();
+        for (const int fd : terminal_ends) close(fd);
+        EXPECT_TRUE(csv_bytes.starts_with("lambda,")) << csv_bytes.substr(0, 100);
+        EXPECT_NE(script_bytes.find("set output"), std::string::npos) << script_bytes.substr(0, 300);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(side.path), std::filesystem::directory_iterator()),
+                  (row.csv == Kind::fifo) + (row.script == Kind::fifo))
+            << "a file left beside the outputs";
     }
 }
 

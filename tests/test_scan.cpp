@@ -831,4 +831,22 @@ TEST(DecimalComma, FoundOnlyBehindAnIntegerThatStandsAlone) {
     }
 }
 
+// A line that opens with a comma and a digit: 0,5 typed without its 0.
+// Any other opening comma is a null value.
+TEST(DecimalComma, AnOpeningCommaBeforeADigit) {
+    const struct {
+        int line;
+        std::string_view text;
+        bool found;
+    } rows[] = {
+        {__LINE__, ",5", true},   {__LINE__, ",5 ,5", true}, {__LINE__, " \t,25", true}, {__LINE__, ",0", true},
+        {__LINE__, ", 5", false}, {__LINE__, ",,5", false},  {__LINE__, ",/", false},    {__LINE__, ",", false},
+        {__LINE__, "", false},    {__LINE__, "1 ,5", false}, {__LINE__, "-,5", false},   {__LINE__, ",\t5", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(textio::opens_with_decimal_comma(row.text), row.found) << row.text;
+    }
+}
+
 }  // namespace

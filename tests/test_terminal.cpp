@@ -67,6 +67,16 @@ TEST(Terminal, SlipsAreAskedAgainOnlyAtAnInteractiveConsole) {
          ratios(".300000E-01", ".000000E+00")},
         {__LINE__, {"1,5 1", "'a' 1", "1E999 1", "0.01 0.01"}, {COMMA, WRONG, WRONG},
          ratios(".100000E-01", ".100000E-01"), 1, ratios(".100000E+01", ".500000E+01")},
+        // A line that opens with a comma and a digit is 0,5 typed without
+        // its 0; any other opening comma is a null value.
+        {__LINE__, {",5 ,5", "0.5 0.5"}, {COMMA}, ratios(".500000E+00", ".500000E+00"), 1,
+         ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {" \t,5", ",25 1", "0.5 0.25"}, {COMMA, COMMA}, ratios(".500000E+00", ".250000E+00"), 1,
+         ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {", 5"}, {}, ratios(".000000E+00", ".500000E+01"), 1, ratios(".000000E+00", ".500000E+01")},
+        {__LINE__, {",,"}, {}, ratios(".000000E+00", ".000000E+00"), 1, ratios(".000000E+00", ".000000E+00")},
+        {__LINE__, {",/"}, {}, ratios(".000000E+00", ".000000E+00"), 1, ratios(".000000E+00", ".000000E+00")},
+        {__LINE__, {",", "0.02"}, {}, ratios(".000000E+00", ".200000E-01"), 2, ratios(".000000E+00", ".200000E-01")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
@@ -134,17 +144,24 @@ TEST(Terminal, TypeCodesAskedAgainAndAnEndLeavesTheDataFile) {
     const std::string earlier = "    1    0    0\r\n  earlier\r\n";
     for (const e2e::Console console : {e2e::Console::terminal, e2e::Console::pipes}) {
         SCOPED_TRACE(console == e2e::Console::terminal ? "terminal" : "pipes");
-        e2e::Run r;
-        r.console = console;
-        r.files = {{"d", earlier}};
-        r.input = "d\nw\nr\n1\n1\n0\n7\n1\n1\n";  // type 7 for MR, then 1; the input ends at KR
-        const e2e::Outcome o = e2e::run(r);
-        EXPECT_EQ(o.status, 1);
-        const std::size_t at = o.out.find(refused);
-        ASSERT_NE(at, std::string::npos) << e2e::visible(o.out);
-        EXPECT_NE(o.out.find("PODAJ TYP MACIERZY", at), std::string::npos) << "the type is asked again";
-        EXPECT_NE(o.out.find("I=J= 1", at), std::string::npos) << "then its diagonal";
-        EXPECT_EQ(o.files.at("d"), earlier);
+        // 4 just past the last code, -1 just before the first: both as 7.
+        std::string shown_for_7;
+        for (const char* code : {"7", "4", "-1"}) {
+            SCOPED_TRACE(code);
+            e2e::Run r;
+            r.console = console;
+            r.files = {{"d", earlier}};
+            r.input = std::string("d\nw\nr\n1\n1\n0\n") + code + "\n1\n1\n";  // a bad type for MR, then 1; the input ends at KR
+            const e2e::Outcome o = e2e::run(r);
+            EXPECT_EQ(o.status, 1);
+            const std::size_t at = o.out.find(refused);
+            ASSERT_NE(at, std::string::npos) << e2e::visible(o.out);
+            EXPECT_NE(o.out.find("PODAJ TYP MACIERZY", at), std::string::npos) << "the type is asked again";
+            EXPECT_NE(o.out.find("I=J= 1", at), std::string::npos) << "then its diagonal";
+            EXPECT_EQ(o.files.at("d"), earlier);
+            if (shown_for_7.empty()) shown_for_7 = o.out;
+            else EXPECT_TRUE(e2e::same_bytes("console", shown_for_7, o.out));
+        }
     }
 }
 

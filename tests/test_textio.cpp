@@ -3,11 +3,13 @@
 // rules of opening units by name.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -388,16 +390,34 @@ TEST_F(TextIo, StatementErrorsAreReported) {
     EXPECT_EQ(slurp("errs"), "");  // refused before any record of it
 }
 
+// The files of this process can grow to at most bytes: a write beyond
+// fails (EFBIG), as on a full disk.  Called in a death test's child only,
+// with room left for the report (its standard error is a file too).
+void limit_file_size(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
 TEST_F(TextIo, WriteFailureIsReportedNeverSilent) {
-    textio::open_unit(7, "/dev/full");
+    textio::open_unit(7, "full");
     EXPECT_EXIT(
         {
+            limit_file_size(4000);
             for (int k = 0; k < 200; ++k) textio::write_fmt(7, "(2X,70('+'))");
         },
-        testing::ExitedWithCode(1), "run-time error F[0-9]{4}: WRITE\\(/dev/full\\)");
+        testing::ExitedWithCode(1), "run-time error F[0-9]{4}: WRITE\\(full\\)");
     // A record still in the buffer when the run ends is reported too.
+    for (int k = 0; k < 30; ++k) textio::write_fmt(7, "(2X,70('+'))");
+    textio::flush_all_units();
+    const auto full = static_cast<rlim_t>(fs::file_size("full"));
     textio::write_fmt(7, "('X')");
-    EXPECT_EXIT(textio::stop_run(), testing::ExitedWithCode(1), "WRITE\\(/dev/full\\)");
+    EXPECT_EXIT(
+        {
+            limit_file_size(full);
+            textio::stop_run();
+        },
+        testing::ExitedWithCode(1), "WRITE\\(full\\)");
 }
 
 // Where a line of the bytes read ahead ends: LF, CR LF or a lone CR; a CR

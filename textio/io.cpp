@@ -46,7 +46,8 @@ public:
     ConsoleLines(int unit, bool refuse_commas) : unit_(unit), refuse_commas_(refuse_commas) {}
     IoResult next(std::string_view& line) override {
         line = get_line(unit_);
-        if (refuse_commas_ && has_decimal_comma(line)) return IoFault{IoError::decimal_comma, "decimal comma"};
+        if (refuse_commas_ && (has_decimal_comma(line) || opens_with_decimal_comma(line)))
+            return IoFault{IoError::decimal_comma, "decimal comma"};
         return std::nullopt;
     }
 

@@ -70,6 +70,9 @@ void open_file(int number, Unit& u) {
     std::string path(u.name, u.name_len);
     bool can_read = true;
     bool can_write = true;
+    Transient& t = transient_at(number);
+    t.armed.store(false);
+    t.path[0] = '\0';
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     int err = errno;
     std::string made;
@@ -77,22 +80,21 @@ void open_file(int number, Unit& u) {
         // Made where the name leads, through a link that points at nothing
         // yet; the file made is the one removed should it stay empty.
         made = follow_links(path);
-        fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        err = errno;
-        u.created = fd >= 0;
+        // The file and the arming of its removal come into being together
+        // for an interrupt: one between them would leave an empty file.
+        with_interrupts_held([&] {
+            fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            err = errno;
+            u.created = fd >= 0;
+            if (u.created) note_created_file(number, made, fd);
+            return true;
+        });
     } else if (fd < 0 && (err == EACCES || err == EROFS || err == EPERM || err == ETXTBSY)) {
         // Refused for reading and writing: reading only, then writing only.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         can_write = fd < 0;
         can_read = fd >= 0;
         if (fd < 0) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    }
-    Transient& t = transient_at(number);
-    t.armed.store(false);
-    if (u.created && made.size() < sizeof t.path) {
-        std::memcpy(t.path, made.c_str(), made.size() + 1);
-    } else {
-        t.path[0] = '\0';
     }
     if (fd >= 0 && fd <= 2) {
         // Never on a standard stream's descriptor (one closed at start-up

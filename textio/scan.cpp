@@ -249,6 +249,12 @@ bool has_decimal_comma(std::string_view line) {
     return false;
 }
 
+bool opens_with_decimal_comma(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && is_blank(line[i])) ++i;
+    return i + 1 < line.size() && line[i] == ',' && is_digit(line[i + 1]);
+}
+
 // ---------------------------------------------------------------------------
 // Free-form input
 

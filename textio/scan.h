@@ -56,6 +56,12 @@ IntScan read_i_field(std::string_view line, std::size_t& pos, int w);
 // "0.02,0.02" and "1, 2" do not.
 bool has_decimal_comma(std::string_view line);
 
+// Whether the line's first character other than a blank or tab is a comma
+// directly followed by a digit: ",5" typed for 0,5.  Read as it stands the
+// comma is a null value and the digits the next value, so at a terminal it
+// is refused as a decimal comma; ", 5", ",," and ",/" keep their null value.
+bool opens_with_decimal_comma(std::string_view line);
+
 // One element of free-form input.
 struct FreeToken {
     enum Kind { value, null, slash, end_of_line, error } kind;

@@ -48,12 +48,20 @@ struct Unit {
     std::string line;
 };
 
-// A file made by this run's open, removed at the end of the run if it then
-// holds no record.  Fixed storage: the interrupt handler reads it.
+// A file made by this run's open, removed at the end of the run if the name
+// then still stands for that very file (same device and inode) and it holds
+// no record.  Fixed storage and atomics only: the interrupt handler reads it.
 struct Transient {
-    std::atomic<bool> armed{false};
+    std::atomic<bool> wanted{false};  // the removal was asked for the unit
+    std::atomic<bool> armed{false};   // the file is made and not yet released
+    dev_t dev = 0;
+    ino_t ino = 0;
     char path[PATH_MAX] = {};
 };
+
+// Records the file just made on fd under path, and arms its removal when it
+// was asked for.  Called with the interrupts held, right after the open.
+void note_created_file(int number, const std::string& path, int fd);
 
 Unit& unit_at(int number);
 Transient& transient_at(int number);

@@ -226,21 +226,35 @@ bool flush_all_units() {
     return ok;
 }
 
-void remove_if_left_empty(int number) {
-    if (number < 1 || number > kMaxUnit) return;
-    const Unit& u = unit_at(number);
-    if (u.kind == UnitKind::file && u.created && transient_at(number).path[0] != '\0')
-        transient_at(number).armed.store(true);
+void note_created_file(int number, const std::string& path, int fd) {
+    Transient& t = transient_at(number);
+    struct stat st {};
+    if (path.size() >= sizeof t.path || fstat(fd, &st) != 0) return;
+    std::memcpy(t.path, path.c_str(), path.size() + 1);
+    t.dev = st.st_dev;
+    t.ino = st.st_ino;
+    t.armed.store(t.wanted.load());
 }
 
+void remove_if_left_empty(int number) {
+    if (number < 1 || number > kMaxUnit) return;
+    Transient& t = transient_at(number);
+    t.wanted.store(true);
+    const Unit& u = unit_at(number);
+    if (u.kind == UnitKind::file && u.created && t.path[0] != '\0') t.armed.store(true);
+}
+
+// By the name, but only while the name still stands for the file this run
+// made: a file moved into its place since, or the whole model renamed over
+// it, is someone's data.  lstat and unlink only: async-signal-safe.
 void remove_empty_created_files() {
     for (int k = 1; k <= kMaxUnit; ++k) {
         Transient& t = transient_at(k);
-        if (!t.armed.load()) continue;
+        if (!t.armed.exchange(false)) continue;
         struct stat st {};
-        const int fd = buffer_fd(k);
-        if (fd >= 0 && fstat(fd, &st) == 0 && st.st_size == 0) unlink(t.path);
-        t.armed.store(false);
+        if (lstat(t.path, &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == t.dev && st.st_ino == t.ino &&
+            st.st_size == 0)
+            unlink(t.path);
     }
 }
 
@@ -277,7 +291,12 @@ void release_records(int number) {
         const mode_t mode = fstat(u.fd, &st) == 0 ? st.st_mode & 07777 : new_file_mode();
         if (const int err = new_file_beside(target, mode, file); err != 0) release_failed(number, file, err);
         if (!write_fd(file.fd, u.held_bytes.data(), u.held_bytes.size())) release_failed(number, file, errno);
-        if (const int err = put_in_place(file, target); err != 0) release_failed(number, file, err);
+        // From the rename on the name holds the model: nothing may remove it.
+        const bool armed = transient_at(number).armed.exchange(false);
+        if (const int err = put_in_place(file, target); err != 0) {
+            transient_at(number).armed.store(armed);
+            release_failed(number, file, err);
+        }
         return true;
     });
     // The unit goes on with the new file, at its end.

@@ -59,7 +59,10 @@ bool flush_all_units();
 
 // The unit's file is removed at the end of the run, whatever ends it, if
 // this run's open made it and it then holds no record: a mistyped name or a
-// run that ends early leaves no empty file behind.
+// run that ends early leaves no empty file behind.  Asked before the open,
+// the removal is armed as the file is made, so that no interrupt falls
+// between; asked after it, from then on.  Only the file the open made is
+// removed, and never once release_records has put records in its place.
 void remove_if_left_empty(int number);
 // Does that removal; async-signal-safe, called by every ending.
 void remove_empty_created_files();

@@ -151,6 +151,14 @@ std::string enhanced(std::string_view text) {
 // that the picture shows as it is.
 std::string shown(std::string_view text) { return quote(enhanced(picture_text(text))); }
 
+// The picture's name as gnuplot reads a plain file name: gnuplot pipes the
+// picture into a command for a name starting with '|' and puts it in the
+// home folder for one starting with "~/"; "./" in front keeps the name.
+std::string file_name(std::string_view name) {
+    const bool special = !name.empty() && (name.front() == '|' || name.front() == '~');
+    return quote(std::string(special ? "./" : "") + std::string(name));
+}
+
 std::string number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4g", v);
@@ -376,7 +384,7 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "# Resonance curves drawn by varnostik-plot; run with: gnuplot THIS_FILE\n";
     s += "set encoding utf8\n";
     s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
-    s += "set output " + quote(output) + "\n";
+    s += "set output " + file_name(output) + "\n";
     for (std::size_t k = 0; k < c.series.size(); ++k)
         s += datablock(block_name(true, k), c.series[k].amplitude) + datablock(block_name(false, k), c.series[k].phase);
     s += "set multiplot title " + shown(title) + " font ',14'\n";

@@ -28,7 +28,10 @@ std::optional<Format> format_of(std::string_view path);
 // the program's own files), and control characters shown as '?'.
 std::string picture_text(std::string_view text);
 
-// A whole gnuplot script that draws the curves into output.
+// A whole gnuplot script that draws the curves into output.  The output's
+// name is written so that gnuplot takes it as a plain file name: never a
+// command to pipe into (a name starting with '|'), never a home folder (a
+// name starting with '~/').  A name must hold no line end.
 std::string gnuplot_script(const Curves& curves, const Style& style, Format format,
                            std::string_view output);
 

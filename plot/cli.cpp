@@ -210,16 +210,15 @@ int make_outputs(const Options& o, const std::vector<double>& natural) {
         outs.push_back(std::make_unique<Output>(output));
         Output& picture = *outs.back();
         std::string e = picture.stream() ? "a picture goes to a file, not to a stream or device" : picture.create();
-        if (e.empty()) e = picture.close_temp();
-        GnuplotProcess gnuplot;
-        if (e.empty()) e = gnuplot.start();
         if (e.empty()) {
-            gnuplot.feed(gnuplot_script(curves, style, format, picture.temp()));
-            const GnuplotProcess::Outcome done = gnuplot.finish();
-            if (done.kind == GnuplotProcess::Outcome::Kind::interrupted) return interrupted_status(done.signal);
-            e = done.message;
+            // gnuplot never sees the picture's name: it draws into a file of
+            // its own, whose bytes then go to the output like any other.
+            const Drawing drawn = draw(curves, style, format);
+            if (drawn.outcome.kind == GnuplotProcess::Outcome::Kind::interrupted)
+                return interrupted_status(drawn.outcome.signal);
+            e = drawn.outcome.message;
+            if (e.empty()) e = picture.write(drawn.bytes);
         }
-        if (e.empty() && picture.empty_file()) e = "gnuplot wrote no picture";
         if (!e.empty()) return fail(kExitDrawing, "cannot draw " + output + ": " + e);
     }
     for (auto& p : outs) {

@@ -91,6 +91,25 @@ bool read_whole(const std::string& path, std::string& bytes) {
 
 constexpr const char* kPictureNames[] = {"picture.svg", "picture.png", "picture.pdf"};
 
+// The SVG terminal writes '>' as it is.  The script keeps "]]>", which may
+// not stand in an XML document's text, out of every text drawn; but the
+// terminal also gives each curve a tooltip, its name without markup, where
+// a name's "]]>" would stand whole.  Written "]]&gt;" it reads the same.
+// A CDATA section (none is written today) is left as it is.
+void escape_cdata_ends(std::string& svg) {
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t end = svg.find("]]>", pos), section = svg.find("<![CDATA[", pos);
+        if (end == std::string::npos) return;
+        if (section < end) {
+            pos = end + 3;  // the section's own end
+            continue;
+        }
+        svg.replace(end + 2, 1, "&gt;");
+        pos = end + 6;
+    }
+}
+
 }  // namespace
 
 bool on_path(std::string_view program) {
@@ -231,6 +250,7 @@ Drawing draw(const Curves& curves, const Style& style, Format format) {
         d.outcome.message = "gnuplot wrote no picture";
         d.bytes.clear();
     }
+    if (format == Format::svg) escape_cdata_ends(d.bytes);
     return d;
 }
 

@@ -877,15 +877,17 @@ TEST(PlotCommand, InterruptedWhileAFifoWaitsExitsAsTheSignal) {
         int line;
         std::vector<std::string> args;  // "F": the FIFO
         int signal;
-        std::string waiting;  // a file of the run's folder that shows the wait came; empty: a while
+        // A temporary file of the run's folder, made once the interrupts
+        // are caught; the signal comes a while after it shows.
+        std::string made;
     } cases[] = {
         // The CSV waits for its reader once the script's temporary file is made.
         {__LINE__, {"rama3r", "--csv", "F", "--script", "s.gp"}, SIGINT, ".s.gp."},
         {__LINE__, {"rama3r", "--csv", "F", "--script", "s.gp"}, SIGTERM, ".s.gp."},
         // The CSV ready, the script waits: neither is put in place.
-        {__LINE__, {"rama3r", "--csv", "c.csv", "--script", "F"}, SIGHUP, ""},
+        {__LINE__, {"rama3r", "--csv", "c.csv", "--script", "F"}, SIGHUP, ".c.csv."},
         // The input waits for its writer.
-        {__LINE__, {"F", "--script", "s.gp"}, SIGINT, ""},
+        {__LINE__, {"F", "--csv", "c.csv", "--script", "s.gp"}, SIGINT, ".c.csv."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -896,12 +898,12 @@ TEST(PlotCommand, InterruptedWhileAFifoWaitsExitsAsTheSignal) {
         r.files = {{"rama3r", ex.plot}};
         for (const std::string& a : c.args) r.args.push_back(a == "F" ? fifo : a);
         r.signal = c.signal;
-        const auto start = std::chrono::steady_clock::now();
+        std::optional<std::chrono::steady_clock::time_point> seen;
         r.when = [&](const std::string& folder, const std::string&) {
-            if (c.waiting.empty()) return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
-            for (const auto& e : std::filesystem::directory_iterator(folder))
-                if (e.path().filename().string().rfind(c.waiting, 0) == 0) return true;
-            return false;
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+                if (!seen && e.path().filename().string().rfind(c.made, 0) == 0) seen = std::chrono::steady_clock::now();
+            return seen && std::chrono::steady_clock::now() - *seen > std::chrono::milliseconds(200);
         };
         const e2e::Outcome o = e2e::run(r);
         EXPECT_FALSE(o.timed_out);

@@ -148,10 +148,12 @@ void GnuplotProcess::close_input() {
 }
 
 std::string GnuplotProcess::start(const std::string& folder) {
-    char err_name[] = "/tmp/varnostik-plot-XXXXXX";
-    errors_ = mkostemp(err_name, O_CLOEXEC);
+    // In the drawing's own folder when there is one.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string err_name = (folder.empty() ? std::string(tmp && *tmp ? tmp : "/tmp") : folder) + "/gnuplot-XXXXXX";
+    errors_ = mkostemp(err_name.data(), O_CLOEXEC);
     if (errors_ < 0) return failure("cannot make a temporary file");
-    unlink(err_name);
+    unlink(err_name.c_str());
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return failure("cannot make a pipe");
     pid_ = fork();

@@ -339,10 +339,18 @@ std::string failing_gnuplot(const TempFolder& dir) {
     return dir.path + ":/usr/bin:/bin";
 }
 
+// Puts a stand-in gnuplot into the folder that reads its script and ends
+// well without drawing anything; the PATH that finds it.
+std::string silent_gnuplot(const TempFolder& dir) {
+    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\nwhile read -r line; do :; done\nexit 0\n";
+    chmod((dir.path + "/gnuplot").c_str(), 0755);
+    return dir.path + ":/usr/bin:/bin";
+}
+
 TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
     const Example& ex = example("rama3");
     const Files files = {{"rama3r", ex.plot}, {"rama3w", ex.results}, {"junk", "abc\r\n"}};
-    const TempFolder fake;
+    const TempFolder fake, silent;
     struct Case {
         int line;
         std::vector<std::string> args;
@@ -361,6 +369,7 @@ TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
         {__LINE__, {"rama3r", "--results", "rama3r"}, "", 1, "rama3r is not a results file"},
         {__LINE__, {"rama3r", "--csv", "c.csv"}, "/nonexistent", 3, "gnuplot-nox"},
         {__LINE__, {"rama3r", "--csv", "c.csv"}, failing_gnuplot(fake), 3, "gnuplot failed: line 9: boom"},
+        {__LINE__, {"rama3r", "-o", "p.svg"}, silent_gnuplot(silent), 3, "cannot draw p.svg: gnuplot wrote no picture"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);

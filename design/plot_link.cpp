@@ -26,31 +26,26 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     if (!x.empty()) c.from = x.front(), c.to = x.back();
     c.steps = static_cast<long>(x.size());
     for (int32_t i = 0; i < m.LK; ++i) c.natural.push_back(OMEGA[static_cast<std::size_t>(i)] / per_axis);
-    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase) {
+    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase,
+                   std::string label) {
         plot::Series s;
         s.unknown = unknown;
+        s.label = std::move(label);
         s.amplitude = {x, amplitude};
         s.phase = {x, plot::unwrap_degrees(phase)};
         c.series.push_back(std::move(s));
     };
     for (int32_t k : m.plot)
-        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)]);
+        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)], "");
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
     // and named a stroke in the key below.
+    const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
     for (std::size_t t = 0; t < r.stroke.size(); ++t)
-        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t]);
+        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t], stroke + std::to_string(t + 1));
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
-    std::string script = plot::gnuplot_script(c, style, *format, output);
-    const std::string word = polish ? "niewiadoma " : "unknown ";
-    const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
-    for (std::size_t t = 0; t < r.stroke.size(); ++t) {
-        const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
-        const std::size_t at = script.find(from);
-        if (at != std::string::npos)
-            script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
-    }
+    const std::string script = plot::gnuplot_script(c, style, *format, output);
     plot::GnuplotProcess gnuplot;
     if (std::string e = gnuplot.start(); !e.empty()) return e;
     gnuplot.feed(script);

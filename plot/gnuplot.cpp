@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "plot/interrupt.h"
 #include "textio/units.h"
@@ -52,6 +53,63 @@ std::string failure(const char* what) { return std::string(what) + ": " + std::s
 // is seen while gnuplot is slow to read (or reads nothing at all).
 constexpr std::size_t kPiece = PIPE_BUF;
 
+// A folder only this process can enter, removed with all in it when the
+// object goes.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/varnostik-plot-XXXXXX";
+        if (mkdtemp(name.data())) path_ = name;
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    ~PrivateFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;  // empty: none could be made
+};
+
+// The whole of a file gnuplot wrote; false when it cannot be read.
+bool read_whole(const std::string& path, std::string& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    char buf[1 << 16];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return n == 0;
+}
+
+constexpr const char* kPictureNames[] = {"picture.svg", "picture.png", "picture.pdf"};
+
+// The SVG terminal writes '>' as it is.  The script keeps "]]>", which may
+// not stand in an XML document's text, out of every text drawn; but the
+// terminal also gives each curve a tooltip, its name without markup, where
+// a name's "]]>" would stand whole.  Written "]]&gt;" it reads the same.
+// A CDATA section (none is written today) is left as it is.
+void escape_cdata_ends(std::string& svg) {
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t end = svg.find("]]>", pos), section = svg.find("<![CDATA[", pos);
+        if (end == std::string::npos) return;
+        if (section < end) {
+            pos = end + 3;  // the section's own end
+            continue;
+        }
+        svg.replace(end + 2, 1, "&gt;");
+        pos = end + 6;
+    }
+}
+
 }  // namespace
 
 bool on_path(std::string_view program) {
@@ -89,11 +147,13 @@ void GnuplotProcess::close_input() {
     input_ = -1;
 }
 
-std::string GnuplotProcess::start() {
-    char err_name[] = "/tmp/varnostik-plot-XXXXXX";
-    errors_ = mkostemp(err_name, O_CLOEXEC);
+std::string GnuplotProcess::start(const std::string& folder) {
+    // In the drawing's own folder when there is one.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string err_name = (folder.empty() ? std::string(tmp && *tmp ? tmp : "/tmp") : folder) + "/gnuplot-XXXXXX";
+    errors_ = mkostemp(err_name.data(), O_CLOEXEC);
     if (errors_ < 0) return failure("cannot make a temporary file");
-    unlink(err_name);
+    unlink(err_name.c_str());
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return failure("cannot make a pipe");
     pid_ = fork();
@@ -103,6 +163,7 @@ std::string GnuplotProcess::start() {
         return failure("cannot start gnuplot");
     }
     if (pid_ == 0) {
+        if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
         const int null = open("/dev/null", O_WRONLY);
         dup2(in[0], 0);
         if (null >= 0) dup2(null, 1);
@@ -164,6 +225,35 @@ GnuplotProcess::Outcome GnuplotProcess::finish() {
         out.message = "gnuplot failed" + (why.empty() ? std::string() : ": " + why);
     }
     return out;
+}
+
+Drawing draw(const Curves& curves, const Style& style, Format format) {
+    Drawing d;
+    d.outcome.kind = GnuplotProcess::Outcome::Kind::failed;
+    const PrivateFolder folder;
+    if (folder.path().empty()) {
+        d.outcome.message = failure("cannot make a temporary folder");
+        return d;
+    }
+    const char* name = kPictureNames[static_cast<int>(format)];
+    {
+        // Ended and waited for (when still running) before the folder goes.
+        GnuplotProcess gnuplot;
+        if (std::string e = gnuplot.start(folder.path()); !e.empty()) {
+            d.outcome.message = e;
+            return d;
+        }
+        gnuplot.feed(gnuplot_script(curves, style, format, name));
+        d.outcome = gnuplot.finish();
+    }
+    if (d.outcome.kind != GnuplotProcess::Outcome::Kind::done) return d;
+    if (!read_whole(folder.path() + "/" + name, d.bytes) || d.bytes.empty()) {
+        d.outcome.kind = GnuplotProcess::Outcome::Kind::failed;
+        d.outcome.message = "gnuplot wrote no picture";
+        d.bytes.clear();
+    }
+    if (format == Format::svg) escape_cdata_ends(d.bytes);
+    return d;
 }
 
 }  // namespace plot

@@ -1,6 +1,13 @@
 // The one file of the companion that calls into plot/.
 #include "design/plot_link.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 
 #include "plot/curves.h"
@@ -9,15 +16,42 @@
 
 namespace design {
 
+namespace {
+
+// A folder of the companion's own making for gnuplot's picture, removed
+// with everything in it when the drawing ends, however it ends: gnuplot
+// never sees a name the user gave.
+struct PrivateFolder {
+    std::string path;
+    PrivateFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varnostik-design-XXXXXX";
+        if (mkdtemp(name.data()) != nullptr) path = name;
+    }
+    ~PrivateFolder() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+};
+
+}  // namespace
+
 std::string shortest_text(double v) { return plot::shortest(v); }
 
 double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
-                          const std::string& output, bool hz, bool polish, const std::string& title) {
+                          const std::string& output, bool hz, bool polish, const std::string& title,
+                          std::string& picture) {
     const auto format = plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
+    const PrivateFolder folder;
+    if (folder.path.empty()) return "no temporary folder for the picture: no picture drawn";
+    const char* extension = *format == plot::Format::svg ? ".svg" : *format == plot::Format::png ? ".png" : ".pdf";
+    const std::string drawn = folder.path + "/picture" + extension;
     plot::Curves c;
     c.hz = hz;
     const double per_axis = hz ? 2.0 * std::numbers::pi : 1.0;
@@ -42,12 +76,15 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
-    std::string script = plot::gnuplot_script(c, style, *format, output);
+    std::string script = plot::gnuplot_script(c, style, *format, drawn);
     const std::string word = polish ? "niewiadoma " : "unknown ";
     const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
+    // Only the curves' own titles, in the plot commands: the picture's
+    // title comes before them and may hold the same words.
+    const std::size_t curves = std::min(script.find("\nplot "), script.size());
     for (std::size_t t = 0; t < r.stroke.size(); ++t) {
         const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
-        const std::size_t at = script.find(from);
+        const std::size_t at = script.find(from, curves);
         if (at != std::string::npos)
             script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
     }
@@ -57,6 +94,10 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     const plot::GnuplotProcess::Outcome done = gnuplot.finish();
     if (done.kind != plot::GnuplotProcess::Outcome::Kind::done)
         return done.message.empty() ? std::string("gnuplot was interrupted") : done.message;
+    std::ifstream in(drawn, std::ios::binary);
+    picture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return "the picture drawn could not be read";
+    if (picture.empty()) return "gnuplot drew no picture";
     return "";
 }
 

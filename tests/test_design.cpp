@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -377,6 +379,146 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
     for (const char* text : {"unknown 3", "unknown 1", "stroke of tuned mass 1"})
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     EXPECT_EQ(svg.find("unknown 4"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The example frame with its tuned mass, as the hostile-name runs use it.
+std::string example_description() {
+    std::ifstream in(VARNOSTIK_EXAMPLES "/rama3t.toml");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A folder of a test's own beside the run's folder: its files, links and
+// FIFOs set up before the run and looked at after it.
+struct Side {
+    fs::path path;
+    Side() {
+        std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vdside_XXXXXX";
+        if (mkdtemp(dir.data()) != nullptr) path = dir;
+    }
+    ~Side() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+    void file(const std::string& name, const std::string& text) const { std::ofstream(path / name) << text; }
+    // What is there: a file's bytes, "-> target" for a link, "fifo".
+    std::map<std::string, std::string> entries() const {
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(path)) {
+            const std::string name = e.path().filename().string();
+            if (e.is_symlink())
+                m[name] = "-> " + fs::read_symlink(e.path()).string();
+            else if (e.is_fifo())
+                m[name] = "fifo";
+            else {
+                std::ifstream in(e.path(), std::ios::binary);
+                m[name] = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            }
+        }
+        return m;
+    }
+    // The arguments with "@" at the start of one standing for the folder.
+    std::vector<std::string> args(std::vector<std::string> a) const {
+        for (std::string& s : a)
+            if (!s.empty() && s[0] == '@') s = path.string() + s.substr(1);
+        return a;
+    }
+};
+
+// Hostile and careless output names: no name runs a command, no output
+// replaces the description or another output (nothing at all is written
+// then), a link planted at a name the writer might use is not followed, a
+// user's own file beside the outputs is untouched, and a link given as
+// the output keeps its place while its target takes the bytes.
+TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
+    const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+    const std::string text = example_description();
+    const std::string with_files = text + "\n[files]\n";
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+        std::vector<std::string> written;  // files of the side folder that may change or appear
+        bool needs_gnuplot = false;
+    } rows[] = {
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; cat >/dev/null; echo .svg"}, 1,
+         "cannot be written", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; echo .svg"}, 0, "",
+         {"c.csv"}, true},
+        {__LINE__, {"response", "@/d.svg", "--csv", "@/c.csv", "-o", "@/d.svg"}, 1,
+         "the description @/d.svg and -o @/d.svg are the same file", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/model.toml"}, 1,
+         "the output would replace what is read", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/a.svg", "-o", "@/./a.svg"}, 1,
+         "one output would replace the other", {}},
+        {__LINE__, {"build", "@/model", "--dir", "@"}, 1, "the description @/model and the data file @/model", {}},
+        {__LINE__, {"build", "@/m.toml", "--dir", "@"}, 1, "and the data file @/m.toml are the same file", {}},
+        {__LINE__, {"build", "@/r.toml", "--dir", "@"}, 1, "and the results file @/r.toml are the same file", {}},
+        {__LINE__, {"build", "@/x.in", "--dir", "@"}, 1, "and the answers @/x.in are the same file", {}},
+        {__LINE__, {"tune", "@/model.toml", "-o", "@/model.toml"}, 1, "the output would replace what is read", {}},
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/link.toml"}, 1, "are the same file", {}},
+        // A link planted at the name the old writer used, and a user's
+        // own file of that kind of name: neither is touched.
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/out.csv"}, 0, "", {"out.csv"}},
+        {__LINE__, {"build", "@/model.toml", "--dir", "@"}, 0, "", {"model", "model.in"}},
+        // A link given as the output: its target replaced, the link kept.
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/to-victim"}, 0, "", {"victim"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.needs_gnuplot && !gnuplot) continue;
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", text);
+        side.file("model", text);
+        side.file("d.svg", text);
+        side.file("m.toml", with_files + "data = \"m.toml\"\n");
+        side.file("r.toml", with_files + "results = \"r.toml\"\n");
+        side.file("x.in", with_files + "data = \"x\"\n");
+        side.file("victim", "the user's own\n");
+        side.file("model.tmp", "the user's own\n");
+        fs::create_symlink("victim", side.path / "out.csv.tmp");
+        fs::create_symlink("victim", side.path / "to-victim");
+        fs::create_symlink("model.toml", side.path / "link.toml");
+        const auto before = side.entries();
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, row.status) << o.err;
+        std::string err = row.err;
+        for (std::size_t at; (at = err.find('@')) != std::string::npos;) err.replace(at, 1, side.path.string());
+        EXPECT_NE(o.err.find(err), std::string::npos) << o.err;
+        // Nothing ran: no file of that name in either folder.
+        EXPECT_EQ(o.files.count("PWNED"), 0u);
+        const auto after = side.entries();
+        EXPECT_FALSE(after.count("PWNED"));
+        for (const auto& [name, was] : before) {
+            ASSERT_TRUE(after.count(name)) << name << " is gone";
+            if (std::find(row.written.begin(), row.written.end(), name) == row.written.end()) {
+                EXPECT_EQ(after.at(name), was) << name << " changed";
+            }
+        }
+        for (const auto& [name, now] : after) {
+            if (!before.count(name)) {
+                EXPECT_NE(std::find(row.written.begin(), row.written.end(), name), row.written.end())
+                    << name << " was left behind";
+            }
+        }
+        if (row.status == 0 && std::find(row.written.begin(), row.written.end(), "victim") != row.written.end()) {
+            EXPECT_EQ(after.at("to-victim"), "-> victim");
+            EXPECT_EQ(after.at("victim").rfind("mode,frequency,damping_ratio\n", 0), 0u);
+        }
+        if (row.needs_gnuplot) {
+            EXPECT_EQ(o.files.count("|touch PWNED; echo .svg"), 1u) << "the picture under its name";
+        }
+    }
 }
 
 }  // namespace

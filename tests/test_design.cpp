@@ -4,7 +4,11 @@
 // digits, and every refusal of a description.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
@@ -263,6 +267,14 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
         {__LINE__, frame + tmd + "dampign_ratio = 0.1\n" + force + sweep,
          "m.toml:10: tmd[1].dampign_ratio: unknown key"},
         {__LINE__, frame + force + sweep + "colour = 1\n", "m.toml:11: sweep.colour: unknown key"},
+        // A tuned mass given neither damping nor damping_ratio is no
+        // undamped tuned mass: the description is refused.
+        {__LINE__, frame + "[[tmd]]\nstorey = 2\nmass = 0.1\nfrequency_ratio = 1.0\n" + force + sweep,
+         "m.toml:5: tmd[1].damping_ratio: give exactly one of damping_ratio, damping"},
+        {__LINE__, frame + "[[tmd]]\nstorey = 2\nmass = 0.1\nstiffness = 1.0\n" + tmd + force + sweep,
+         "m.toml:5: tmd[1].damping_ratio: give exactly one of damping_ratio, damping"},
+        {__LINE__, frame + tmd + "[[tmd]]\nstorey = 1\nmass = 0.1\nstiffness = 1.0\n" + force + sweep,
+         "m.toml:10: tmd[2].damping_ratio: give exactly one of damping_ratio, damping"},
         {__LINE__, "[frame]\nmasses = [1.0, \"x\"]\nstiffnesses = [1.0, 1.0]\n",
          "m.toml:2: frame.masses: must be a number"},
         {__LINE__, "[frame]\nmasses = [1.0, 0.0]\nstiffnesses = [1.0, 1.0]\ndamping_ratios = [0.0, 0.0]\n",
@@ -406,7 +418,7 @@ struct Side {
         if (!path.empty()) fs::remove_all(path, ec);
     }
     void file(const std::string& name, const std::string& text) const { std::ofstream(path / name) << text; }
-    // What is there: a file's bytes, "-> target" for a link, "fifo".
+    // What is there: a file's bytes, "-> target" for a link, "fifo", "folder".
     std::map<std::string, std::string> entries() const {
         std::map<std::string, std::string> m;
         for (const auto& e : fs::directory_iterator(path)) {
@@ -415,6 +427,8 @@ struct Side {
                 m[name] = "-> " + fs::read_symlink(e.path()).string();
             else if (e.is_fifo())
                 m[name] = "fifo";
+            else if (e.is_directory())
+                m[name] = "folder";
             else {
                 std::ifstream in(e.path(), std::ios::binary);
                 m[name] = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -517,6 +531,109 @@ TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
         }
         if (row.needs_gnuplot) {
             EXPECT_EQ(o.files.count("|touch PWNED; echo .svg"), 1u) << "the picture under its name";
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An interrupt ends varnostik-design with 128 + N and a line that names
+// the signal, whatever it was doing: waiting for a FIFO's reader (with a
+// finished output in its temporary file beside it), drawing, or tuning.
+// Nothing is left behind: no output, no temporary file beside the
+// outputs, no private folder of the picture.
+TEST(Design, InterruptsEndWithTheSignalsStatusAndLeaveNothing) {
+    const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+    std::string fine = example_description();
+    fine.replace(fine.find("step = 0.1"), 10, "step = 0.002");
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        int signal;
+        bool needs_gnuplot = false;
+    } rows[] = {
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/fifo"}, SIGTERM},
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/fifo"}, SIGHUP},
+        // The answers wait in their temporary file while the data file,
+        // a FIFO, waits for its reader.
+        {__LINE__, {"build", "@/model.toml", "--dir", "@"}, SIGINT},
+        // The CSV waits while the picture goes to the FIFO.
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "@/fifo.svg"}, SIGTERM, true},
+        {__LINE__, {"response", "@/fine.toml", "--csv", "@/c.csv", "-o", "@/p.svg"}, SIGTERM, true},
+        {__LINE__, {"tune", "@/fine.toml", "-o", "@/t.toml"}, SIGHUP},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.needs_gnuplot && !gnuplot) continue;
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", example_description());
+        side.file("fine.toml", fine);
+        for (const char* name : {"fifo", "fifo.svg", "model"}) ASSERT_EQ(mkfifo((side.path / name).c_str(), 0600), 0);
+        ASSERT_TRUE(fs::create_directory(side.path / "tmp"));
+        const auto before = side.entries();
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        r.env = {{"TMPDIR", (side.path / "tmp").string()}};
+        r.signal = row.signal;
+        // Sent a moment after the start: by then the command waits for the
+        // FIFO's reader or computes; either way it must end the same.
+        const auto start = std::chrono::steady_clock::now();
+        r.when = [start](const std::string&, const std::string&) {
+            return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(400);
+        };
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, 128 + row.signal) << o.err;
+        const std::string name = row.signal == SIGTERM ? "SIGTERM" : row.signal == SIGINT ? "SIGINT" : "SIGHUP";
+        EXPECT_NE(o.err.find("varnostik-design: interrupted by " + name + "\n"), std::string::npos) << o.err;
+        EXPECT_EQ(side.entries(), before);
+        EXPECT_TRUE(fs::is_empty(side.path / "tmp")) << "the picture's private folder is left";
+    }
+}
+
+// A result beyond the range of numbers ends the command with status 1,
+// naming the quantity and the frequency, with no output written; the
+// tuning gives it up at once instead of searching on infinite peaks.
+TEST(Design, ValuesBeyondTheRangeOfNumbersEndTheCommand) {
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        std::string force;
+        int status;
+        std::string err;
+    } rows[] = {
+        {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e300", 1,
+         "m.toml: the amplitude of unknown 1 at LAMBDA=4 is beyond the range of numbers (inf)"},
+        {__LINE__, {"tune", "@/m.toml", "-o", "@/t.toml"}, "1e300", 1,
+         "m.toml: the largest amplitude of unknown 3 with the given tuning at LAMBDA=4 is beyond the range of numbers"},
+        {__LINE__, {"tune", "@/m.toml", "--target", "4"}, "-1e300", 1,
+         "the largest amplitude of unknown 4 with the given tuning at LAMBDA="},
+        // Large but within the range: computed and written.
+        {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e100", 0, ""},
+    };
+    std::string text = example_description();
+    const std::size_t cos = text.find("cos = [0.0, 0.0, 100.0]");
+    ASSERT_NE(cos, std::string::npos);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("m.toml", std::string(text).replace(cos, 23, "cos = [0.0, 0.0, " + row.force + "]"));
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        const auto start = std::chrono::steady_clock::now();
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(o.status, row.status) << o.err;
+        EXPECT_NE(o.err.find(row.err), std::string::npos) << o.err;
+        EXPECT_EQ(side.entries().size(), row.status == 0 ? 2u : 1u) << "an output was written";
+        if (row.status != 0) {
+            EXPECT_EQ(o.out.find("inf"), std::string::npos) << o.out;
         }
     }
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/reference_complex.h"
@@ -380,17 +381,42 @@ namespace {
 TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
     if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "gnuplot is not installed";
     std::ifstream in(VARNOSTIK_EXAMPLES "/rama3t.toml");
-    e2e::Run r;
-    r.program = VARNOSTIK_DESIGN_BIN;
-    r.args = {"response", "rama3t.toml", "--csv", "r.csv", "-o", "r.svg", "--lang", "en"};
-    r.files = {{"rama3t.toml", std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())}};
-    const e2e::Outcome o = e2e::run(r);
-    ASSERT_EQ(o.status, 0) << o.err;
-    ASSERT_EQ(o.files.count("r.svg"), 1u);
-    const std::string& svg = o.files.at("r.svg");
-    for (const char* text : {"unknown 3", "unknown 1", "stroke of tuned mass 1"})
-        EXPECT_NE(svg.find(text), std::string::npos) << text;
-    EXPECT_EQ(svg.find("unknown 4"), std::string::npos);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    struct Row {
+        int line;
+        std::string title;  // replaces the example's
+        std::string lang;
+        std::vector<std::string> shown, absent;
+    } rows[] = {
+        {__LINE__, "", "en", {"unknown 3", "unknown 1", "stroke of tuned mass 1"}, {"unknown 4"}},
+        // The title holds the words of the stroke's curve: it stays as
+        // given, and the curve is still named a stroke.
+        {__LINE__, "niewiadoma 4", "pl", {"skok tłumika 1", "niewiadoma 3"}, {}},
+        {__LINE__, "unknown 4", "en", {"stroke of tuned mass 1", "unknown 1"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        std::string t = text;
+        if (!row.title.empty()) {
+            const std::size_t at = t.find("title = ");
+            t.replace(at, t.find('\n', at) - at, "title = \"" + row.title + "\"");
+        }
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = {"response", "rama3t.toml", "--csv", "r.csv", "-o", "r.svg", "--lang", row.lang};
+        r.files = {{"rama3t.toml", t}};
+        const e2e::Outcome o = e2e::run(r);
+        ASSERT_EQ(o.status, 0) << o.err;
+        ASSERT_EQ(o.files.count("r.svg"), 1u);
+        const std::string& svg = o.files.at("r.svg");
+        for (const std::string& text : row.shown) EXPECT_NE(svg.find(text), std::string::npos) << text;
+        for (const std::string& text : row.absent) EXPECT_EQ(svg.find(text), std::string::npos) << text;
+        // The picture's title is its first text.
+        const std::size_t title = svg.find("<text>") + 6;
+        ASSERT_NE(title, std::string::npos + 6);
+        EXPECT_EQ(svg.substr(title, svg.find("</text>", title) - title),
+                  row.title.empty() ? "Rama trzykondygnacyjna z tlumikiem" : row.title);
+    }
 }
 
 }  // namespace
@@ -635,6 +661,50 @@ TEST(Design, ValuesBeyondTheRangeOfNumbersEndTheCommand) {
         if (row.status != 0) {
             EXPECT_EQ(o.out.find("inf"), std::string::npos) << o.out;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An output that is not a regular file takes the bytes in place: standard
+// output by "-" or its own name, a FIFO read by another (it stays a FIFO).
+TEST(Design, OutputsToStreamsAreWrittenInPlace) {
+    struct Row {
+        int line;
+        std::string csv;
+        bool to_stdout;  // else to the FIFO
+    } rows[] = {
+        {__LINE__, "-", true},
+        {__LINE__, "/dev/stdout", true},
+        {__LINE__, "/dev/fd/1", true},
+        {__LINE__, "@/fifo", false},
+    };
+    const std::string header = "mode,frequency,damping_ratio\n1,";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", example_description());
+        ASSERT_EQ(mkfifo((side.path / "fifo").c_str(), 0600), 0);
+        std::string read;
+        std::thread reader;
+        if (!row.to_stdout)
+            reader = std::thread([&] {
+                std::ifstream in(side.path / "fifo", std::ios::binary);
+                read.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            });
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args({"modes", "@/model.toml", "--csv", row.csv});
+        const e2e::Outcome o = e2e::run(r);
+        if (reader.joinable()) reader.join();
+        EXPECT_EQ(o.status, 0) << o.err;
+        const std::string& got = row.to_stdout ? o.out : read;
+        EXPECT_NE(got.find(header), std::string::npos) << got;
+        EXPECT_EQ(side.entries().at("fifo"), "fifo");
+        EXPECT_EQ(side.entries().size(), 2u);
     }
 }
 

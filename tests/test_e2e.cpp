@@ -1179,6 +1179,41 @@ TEST(DataFile, LinksPipesAndFullDisks) {
         EXPECT_EQ(o.status, 1);
         EXPECT_TRUE(io_report(o.err, "READ(" + fifo.string() + ")")) << e2e::visible(o.err);
     }
+    {
+        SCOPED_TRACE("a typed model through links: the file they lead to replaced, its permission bits kept, the links kept");
+        std::filesystem::create_directory(side.path / "sub");
+        const std::string typed = typed_dialogue().input;
+        const struct {
+            int line;
+            const char* before;  // the file the links lead to; nullptr: none yet
+            mode_t mode;         // its permission bits afterwards (none yet: the umask's 022 taken off 0666)
+        } rows[] = {{__LINE__, "    1    0    0\r\n  earlier model\r\n", 0604}, {__LINE__, nullptr, 0644}};
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.line);
+            const auto target = side.path / "sub" / "model";
+            std::filesystem::create_symlink("sub/model", side.path / "inner");
+            std::filesystem::create_symlink(side.path / "inner", side.path / "outer");
+            if (row.before) {
+                write_file(target.string(), row.before);
+                chmod(target.c_str(), row.mode);
+            }
+            const mode_t mask = umask(022);
+            const Outcome o = run("\n" + typed.substr(typed.find('\n') + 1), {}, {(side.path / "outer").string()});
+            umask(mask);
+            EXPECT_EQ(o.status, 0) << e2e::visible(o.err);
+            EXPECT_TRUE(std::filesystem::is_symlink(side.path / "outer"));
+            EXPECT_TRUE(std::filesystem::is_symlink(side.path / "inner"));
+            EXPECT_TRUE(same_bytes("data file", typed_data_file(), read_file(target.string())));
+            struct stat st {};
+            EXPECT_EQ(stat(target.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, row.mode);
+            EXPECT_EQ(side_files(side.path / "sub").size(), 1u) << "a temporary file left behind";
+            std::filesystem::remove_all(side.path / "sub");
+            std::filesystem::create_directory(side.path / "sub");
+            std::filesystem::remove(side.path / "inner");
+            std::filesystem::remove(side.path / "outer");
+        }
+    }
     if (!side.mount_small()) GTEST_SKIP() << "no small file system can be made here (needs root): full disks untested";
     {
         SCOPED_TRACE("a full disk under the results: whole records only, the report says so");

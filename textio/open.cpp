@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "textio/descriptors.h"
 #include "textio/record_buffer.h"
 #include "textio/runtime.h"
 #include "textio/unit_table.h"
 #include "textio/units.h"
+#include "textio/whole_file.h"
 
 namespace textio {
 namespace {
@@ -64,27 +66,6 @@ std::string resolve_blank_name(int number) {
     return blank_name_from_console(number).substr(0, kNameUsed);
 }
 
-// The file a name stands for: symbolic links of its last part followed,
-// also one that points at nothing yet.  A folder part is left as it is.
-}  // namespace
-
-std::string follow_links(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        char link[PATH_MAX];
-        const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
-        if (n <= 0) return path;
-        std::string to(link, static_cast<std::size_t>(n));
-        const std::size_t slash = path.rfind('/');
-        if (to.front() != '/' && slash != std::string::npos) to = path.substr(0, slash + 1) + to;
-        path = to;
-    }
-    return path;
-}
-
-namespace {
-
 void open_file(int number, Unit& u) {
     std::string path(u.name, u.name_len);
     bool can_read = true;
@@ -115,12 +96,9 @@ void open_file(int number, Unit& u) {
     }
     if (fd >= 0 && fd <= 2) {
         // Never on a standard stream's descriptor (one closed at start-up
-        // and not reopened): the file's bytes would become console output
-        // and error reports would be written into it.
-        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        // and not reopened).
+        fd = off_standard_streams(fd);
         err = errno;
-        ::close(fd);
-        fd = moved;
     }
     if (fd < 0) {
         u.kind = UnitKind::none;

@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "textio/descriptors.h"
 #include "textio/progress.h"
 #include "textio/record_buffer.h"
 #include "textio/units.h"
@@ -161,19 +162,6 @@ void catch_interrupts() {
     }
 }
 
-// A standard stream closed when the run starts is opened on the null
-// device, so that no file the run opens gets its descriptor.
-void open_closed_standard_streams() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        const int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (got >= 0 && got != fd) {
-            dup2(got, fd);
-            close(got);
-        }
-    }
-}
-
 void enable_fp_traps() {
     feenableexcept(kTrappedExceptions);
     struct sigaction sa {};
@@ -186,6 +174,7 @@ void enable_fp_traps() {
 }  // namespace
 
 void start_run(int argc, char** argv) {
+    // Should one stay closed, the units' opens still keep off its number.
     open_closed_standard_streams();
     init_units(argc, argv);
     // A closed standard output is reported as a write error, not a silent death.

@@ -83,8 +83,4 @@ bool fill(int fd, std::string& buf, std::size_t& pos, bool& at_eof, int number);
 // The report of a write to a file unit that failed.
 [[noreturn]] void write_error(int number);
 
-// The file a name stands for: symbolic links of its last part followed,
-// also one that points at nothing yet.
-std::string follow_links(std::string path);
-
 }  // namespace textio

@@ -12,10 +12,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "textio/descriptors.h"
 #include "textio/lines.h"
 #include "textio/record_buffer.h"
 #include "textio/runtime.h"
 #include "textio/unit_table.h"
+#include "textio/whole_file.h"
 
 namespace textio {
 namespace {
@@ -252,29 +254,15 @@ namespace {
 
 // The held records into a new file beside the one they replace, on disk,
 // then put in its place by one rename: the data file is either as it was
-// or holds the whole of them.
-[[noreturn]] void release_failed(int number, const std::string& temp, int err) {
-    if (!temp.empty()) unlink(temp.c_str());
+// or holds the whole of them.  The steps are those of every whole file's
+// replacement, run here with the interrupts held from the new file's making
+// to the rename, and with the new file's descriptor kept: the records that
+// follow the release go on into it.
+[[noreturn]] void release_failed(int number, NewFile& file, int err) {
+    if (file.fd >= 0) ::close(file.fd);
+    drop_new_file(file);
     io_error(IoError::write_failed, IoOp::write, name_of(number),
              std::string("cannot write the file: ") + std::strerror(err) + "; it is left as it was before the run");
-}
-
-int write_replacement(int number, Unit& u, const std::string& target, std::string& temp) {
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string pattern = folder + "." + base + ".XXXXXX";
-    const int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) release_failed(number, {}, errno);
-    temp = pattern;
-    struct stat st {};
-    if (fstat(u.fd, &st) == 0) fchmod(fd, st.st_mode & 07777);
-    if (!write_fd(fd, u.held_bytes.data(), u.held_bytes.size()) || fsync(fd) != 0) {
-        const int err = errno;
-        ::close(fd);
-        release_failed(number, temp, err);
-    }
-    return fd;
 }
 
 }  // namespace
@@ -283,28 +271,22 @@ void release_records(int number) {
     if (number < 1 || number > kMaxUnit || !unit_at(number).held) return;
     Unit& u = unit_at(number);
     const std::string target = follow_links(std::string(u.name, u.name_len));
-    int fd = -1;
+    NewFile file;
     with_interrupts_held([&] {
-        std::string temp;
-        fd = write_replacement(number, u, target, temp);
-        if (rename(temp.c_str(), target.c_str()) != 0) {
-            const int err = errno;
-            ::close(fd);
-            release_failed(number, temp, err);
-        }
+        struct stat st {};
+        const mode_t mode = fstat(u.fd, &st) == 0 ? st.st_mode & 07777 : new_file_mode();
+        if (const int err = new_file_beside(target, mode, file); err != 0) release_failed(number, file, err);
+        if (!write_fd(file.fd, u.held_bytes.data(), u.held_bytes.size())) release_failed(number, file, errno);
+        if (const int err = put_in_place(file, target); err != 0) release_failed(number, file, err);
         return true;
     });
     // The unit goes on with the new file, at its end.
     ::close(u.fd);
-    if (fd <= 2) {
-        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        ::close(fd);
-        fd = moved;
-    }
+    const int fd = file.fd;
     u.fd = fd;
     move_buffer(number, fd);
     struct stat st {};
-    if (fd >= 0 && fstat(fd, &st) == 0) {
+    if (fstat(fd, &st) == 0) {
         u.dev = st.st_dev;
         u.ino = st.st_ino;
     }
@@ -321,16 +303,14 @@ void read_only(int number) {
     // The same open file, read only, so that a writer at the other end of a
     // pipe is the only one and its end is seen.
     const std::string self = "/proc/self/fd/" + std::to_string(u.fd);
-    int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = off_standard_streams(::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd < 0) return;
-    if (fd <= 2) {
-        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        ::close(fd);
-        fd = moved;
-        if (fd < 0) return;
-    }
+    // Opened without waiting for a writer; its reads wait for one.
     const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return;
+    }
     if (lseek(u.fd, 0, SEEK_CUR) > 0) lseek(fd, lseek(u.fd, 0, SEEK_CUR), SEEK_SET);
     struct stat st {};
     u.await_writer = fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);

@@ -6,43 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "design/description.h"
 #include "design/interrupt.h"
-#include "plot/outputs.h"
+#include "textio/whole_file.h"
 
 namespace design {
 
 namespace {
 
 [[noreturn]] void cannot_write(const std::string& path, int err) {
-    throw Refused(path + ": cannot be written (" + std::strerror(err) + ")");
-}
-
-// The inherited descriptor that path stands for, or -1: "-", the names
-// of a descriptor of the process (/dev/stdout, /dev/fd/N,
-// /proc/self/fd/N), or a name of the same file as standard output or
-// error.
-int own_descriptor(const std::string& path, const struct stat* st) {
-    if (path == "-" || path == "/dev/stdout") return 1;
-    if (path == "/dev/stderr") return 2;
-    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-        const std::size_t n = std::strlen(prefix);
-        if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 6) continue;
-        if (path.find_first_not_of("0123456789", n) != std::string::npos) continue;
-        const int fd = std::atoi(path.c_str() + n);
-        const int flags = fcntl(fd, F_GETFL);
-        if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY) return fd;
-    }
-    if (st == nullptr) return -1;
-    for (int fd : {1, 2}) {
-        struct stat f {};
-        if (fstat(fd, &f) == 0 && f.st_dev == st->st_dev && f.st_ino == st->st_ino) return fd;
-    }
-    return -1;
+    throw Refused("cannot write " + path + ": " + std::strerror(err));
 }
 
 // Waits until fd takes bytes or an interrupt comes (then throws).
@@ -88,77 +63,42 @@ int open_in_place(const std::string& path) {
     }
 }
 
-mode_t new_file_mode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 void refuse_clashes(const std::vector<FileRole>& files) {
-    std::vector<plot::NamedFile> named;
+    std::vector<textio::NamedFile> named;
     for (const FileRole& f : files) named.push_back({f.role, f.path, f.output});
-    if (const std::string e = plot::clash(named); !e.empty()) throw Refused(e);
+    if (const std::string e = textio::clash(named); !e.empty()) throw Refused(e);
 }
 
-OutputSet::~OutputSet() {
-    for (const Pending& p : pending_)
-        if (!p.temp.empty()) unlink(p.temp.c_str());
-}
+OutputSet::~OutputSet() = default;
 
 void OutputSet::prepare(const std::string& path, const std::string& bytes) {
     stop_if_interrupted();
     if (path.empty()) throw Refused("an output needs a name");
     Pending p;
     p.path = path;
+    p.descriptor = textio::descriptor_named(path);
     struct stat st {};
-    const bool exists = stat(path.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) cannot_write(path, errno);
-    mode_t mode = 0;
-    if (const int fd = own_descriptor(path, exists ? &st : nullptr); fd >= 0) {
-        p.descriptor = fd;
-    } else if (exists && S_ISDIR(st.st_mode)) {
-        throw Refused(path + ": is a folder");
-    } else if (exists && !S_ISREG(st.st_mode)) {
-        p.in_place = true;
-    } else if (exists) {
-        // A link is followed: its final target is replaced, the link kept.
-        char real[PATH_MAX];
-        if (realpath(path.c_str(), real) == nullptr) cannot_write(path, errno);
-        p.target = real;
-        mode = st.st_mode & 07777;
-    } else {
-        p.target = path;
-        mode = new_file_mode();
+    if (p.descriptor < 0 && stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) throw Refused(path + ": is a folder");
+        p.in_place = !S_ISREG(st.st_mode);
     }
     if (p.descriptor >= 0 || p.in_place) {
+        // Written at commit by the companion itself: the wait for a FIFO's
+        // reader or for room in a pipe must watch for an interrupt too.
         p.bytes = bytes;
-        pending_.push_back(std::move(p));
-        return;
+    } else {
+        p.file = std::make_unique<textio::Replacement>();
+        if (const std::string e = p.file->prepare(path, bytes); !e.empty()) throw Refused(e);
     }
-    const std::size_t slash = p.target.rfind('/');
-    std::string temp = (slash == std::string::npos ? std::string() : p.target.substr(0, slash + 1)) +
-                       ".varnostik-design-XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) cannot_write(path, errno);
-    p.temp = temp;
-    pending_.push_back(p);  // removed by the destructor from here on
-    int err = 0;
-    try {
-        write_all(path, fd, bytes);
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    if (fchmod(fd, mode) != 0 || fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) cannot_write(path, err);
+    pending_.push_back(std::move(p));
+    stop_if_interrupted();
 }
 
 void OutputSet::commit() {
     for (Pending& p : pending_) {
-        if (p.descriptor < 0 && !p.in_place) continue;
+        if (p.file) continue;
         stop_if_interrupted();
         if (p.descriptor >= 0) {
             write_all(p.path, p.descriptor, p.bytes);
@@ -174,10 +114,9 @@ void OutputSet::commit() {
         if (close(fd) != 0 && errno != EINTR) cannot_write(p.path, errno);
     }
     for (Pending& p : pending_) {
-        if (p.temp.empty()) continue;
+        if (!p.file) continue;
         stop_if_interrupted();
-        if (rename(p.temp.c_str(), p.target.c_str()) != 0) cannot_write(p.path, errno);
-        p.temp.clear();
+        if (const std::string e = p.file->commit(); !e.empty()) throw Refused(e);
     }
 }
 

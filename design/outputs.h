@@ -2,19 +2,23 @@
 // each other before anything is written, then written whole, all of them
 // or none.
 //
-// A regular file or a new name is written to a temporary file of a random
-// name made beside it (beside the final target when the name is a link,
-// which stays a link), flushed and renamed over it with the replaced
-// file's permission bits.  Standard output ("-", or a name that is the
-// process's own standard output or error) takes the bytes through the
-// inherited descriptor; anything else that is not a regular file (a
-// device, a FIFO, a socket, a terminal) is written in place, never
-// truncated and never renamed over.  A failure or an interrupt removes the
-// temporary files and leaves every old file as it was.
+// A regular file or a new name goes through the text layer's whole-file
+// writer: a new file of a random name made beside it (beside the final
+// target when the name is a link, which stays a link), flushed and renamed
+// over it with the replaced file's permission bits.  A name of one of the
+// process's own descriptors ("-", /dev/stdout, /dev/fd/N...) takes the
+// bytes through that descriptor; anything else that is not a regular file
+// (a device, a FIFO, a socket, a terminal) is written in place, never
+// truncated and never renamed over; both are written here, so that the
+// wait for a reader ends at an interrupt.  A failure or an interrupt
+// removes the new files and leaves every old file as it was.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "textio/whole_file.h"
 
 namespace design {
 
@@ -49,11 +53,10 @@ public:
 private:
     struct Pending {
         std::string path;    // as given, for messages
-        std::string bytes;   // for a stream or a device
+        std::string bytes;   // for a descriptor or a device
         int descriptor = -1; // an inherited descriptor the bytes go through
         bool in_place = false;
-        std::string target;  // the file renamed over
-        std::string temp;    // the temporary file, while it exists
+        std::unique_ptr<textio::Replacement> file;  // a file made beside its name
     };
     std::vector<Pending> pending_;
 };

@@ -488,7 +488,7 @@ TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
         bool needs_gnuplot = false;
     } rows[] = {
         {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; cat >/dev/null; echo .svg"}, 1,
-         "cannot be written", {}},
+         "cannot write |touch PWNED; cat >/dev/null; echo .svg", {}},
         {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; echo .svg"}, 0, "",
          {"c.csv"}, true},
         {__LINE__, {"response", "@/d.svg", "--csv", "@/c.csv", "-o", "@/d.svg"}, 1,

@@ -1,13 +1,6 @@
-// The one file of the companion that calls into plot/.
+// The one file of the companion that calls into plot/'s drawing.
 #include "design/plot_link.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 
 #include "plot/curves.h"
@@ -15,28 +8,6 @@
 #include "plot/script.h"
 
 namespace design {
-
-namespace {
-
-// A folder of the companion's own making for gnuplot's picture, removed
-// with everything in it when the drawing ends, however it ends: gnuplot
-// never sees a name the user gave.
-struct PrivateFolder {
-    std::string path;
-    PrivateFolder() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/varnostik-design-XXXXXX";
-        if (mkdtemp(name.data()) != nullptr) path = name;
-    }
-    ~PrivateFolder() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-};
-
-}  // namespace
 
 std::string shortest_text(double v) { return plot::shortest(v); }
 
@@ -48,10 +19,6 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     const auto format = plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
-    const PrivateFolder folder;
-    if (folder.path.empty()) return "no temporary folder for the picture: no picture drawn";
-    const char* extension = *format == plot::Format::svg ? ".svg" : *format == plot::Format::png ? ".png" : ".pdf";
-    const std::string drawn = folder.path + "/picture" + extension;
     plot::Curves c;
     c.hz = hz;
     const double per_axis = hz ? 2.0 * std::numbers::pi : 1.0;
@@ -60,44 +27,31 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     if (!x.empty()) c.from = x.front(), c.to = x.back();
     c.steps = static_cast<long>(x.size());
     for (int32_t i = 0; i < m.LK; ++i) c.natural.push_back(OMEGA[static_cast<std::size_t>(i)] / per_axis);
-    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase) {
+    auto add = [&](int32_t unknown, const std::vector<double>& amplitude, const std::vector<double>& phase,
+                   std::string label) {
         plot::Series s;
         s.unknown = unknown;
+        s.label = std::move(label);
         s.amplitude = {x, amplitude};
         s.phase = {x, plot::unwrap_degrees(phase)};
         c.series.push_back(std::move(s));
     };
     for (int32_t k : m.plot)
-        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)]);
+        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)], "");
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
     // and named a stroke in the key below.
+    const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
     for (std::size_t t = 0; t < r.stroke.size(); ++t)
-        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t]);
+        add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t], stroke + std::to_string(t + 1));
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
-    std::string script = plot::gnuplot_script(c, style, *format, drawn);
-    const std::string word = polish ? "niewiadoma " : "unknown ";
-    const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
-    // Only the curves' own titles, in the plot commands: the picture's
-    // title comes before them and may hold the same words.
-    const std::size_t curves = std::min(script.find("\nplot "), script.size());
-    for (std::size_t t = 0; t < r.stroke.size(); ++t) {
-        const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
-        const std::size_t at = script.find(from, curves);
-        if (at != std::string::npos)
-            script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
-    }
-    plot::GnuplotProcess gnuplot;
-    if (std::string e = gnuplot.start(); !e.empty()) return e;
-    gnuplot.feed(script);
-    const plot::GnuplotProcess::Outcome done = gnuplot.finish();
-    if (done.kind != plot::GnuplotProcess::Outcome::Kind::done)
-        return done.message.empty() ? std::string("gnuplot was interrupted") : done.message;
-    std::ifstream in(drawn, std::ios::binary);
-    picture.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) return "the picture drawn could not be read";
-    if (picture.empty()) return "gnuplot drew no picture";
+    // gnuplot draws in a private folder under a name of plot/'s making: no
+    // name the user gave reaches it.
+    plot::Drawing drawn = plot::draw(c, style, *format);
+    if (drawn.outcome.kind != plot::GnuplotProcess::Outcome::Kind::done)
+        return drawn.outcome.message.empty() ? std::string("gnuplot was interrupted") : drawn.outcome.message;
+    picture = std::move(drawn.bytes);
     return "";
 }
 

@@ -121,14 +121,27 @@ int interrupted_status(int sig) {
     return kExitInterrupted + sig;
 }
 
+// A step that failed: the exit status, the message shown.  A failure that
+// an interrupt caused (a wait it cut short) is the interrupt's.
+int failed(int status, const std::string& message) {
+    if (const int sig = interrupted()) return interrupted_status(sig);
+    return fail(status, message);
+}
+
 // Reads a file through the reader as a stream, a piece at a time, so that
 // its size does not matter; 0, or the exit status.
 int read_stream(const std::string& path, RecordReader& reader) {
-    // Opening a FIFO waits for its writer; an interrupt ends that wait.
+    // A FIFO opened without waiting: the wait for its writer is the poll
+    // below, which an interrupt ends.  Reads wait again once data is there.
     int fd;
-    while ((fd = open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR)
+    while ((fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && errno == EINTR)
         if (const int sig = interrupted()) return interrupted_status(sig);
-    if (fd < 0) return fail(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));
+    if (fd < 0) return failed(kExitBadInput, "cannot read " + path + ": " + std::strerror(errno));
+    if (const int flags = fcntl(fd, F_GETFL); flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int saved = errno;
+        close(fd);
+        return failed(kExitBadInput, "cannot read " + path + ": " + std::strerror(saved));
+    }
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
@@ -160,6 +173,37 @@ const char* const kNoGnuplot =
     "gnuplot is not on the PATH: install the Debian package gnuplot-nox (tools/install-deps does), "
     "or write the curves with --csv PATH and the drawing script with --script PATH, which need no gnuplot";
 
+// An output that is a FIFO: opening it waits for its reader, a wait that
+// is made here in short turns, so that an interrupt ends it.  The end
+// opened is held while the output is put in place: the output's own open
+// then finds the reader there at once, and the reader sees no end of file
+// in between.
+class FifoReader {
+public:
+    FifoReader() = default;
+    FifoReader(const FifoReader&) = delete;
+    FifoReader& operator=(const FifoReader&) = delete;
+    ~FifoReader() {
+        if (fd_ >= 0) close(fd_);
+    }
+    // 0, or the exit status (interrupted).  Anything else that fails is
+    // left to the output's own open to tell.
+    int wait(const std::string& path) {
+        struct stat st {};
+        if (path == "-" || stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return 0;
+        while ((fd_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+            if (errno != ENXIO && errno != EINTR) return 0;  // ENXIO: no reader yet
+            if (const int sig = interrupted()) return interrupted_status(sig);
+            pollfd fd{interrupt_fd(), POLLIN, 0};
+            poll(&fd, 1, 20);
+        }
+        return 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
 // The natural frequencies of the results file named with --results, read
 // up to them only; 0, or the exit status.
 class Heads : public RecordSink {
@@ -187,47 +231,46 @@ int make_outputs(const Options& o, const std::vector<double>& natural) {
         outs.push_back(std::make_unique<Output>(o.csv));
         csv = outs.back().get();
         const std::string e = csv->create();
-        if (!e.empty()) return fail(kExitDrawing, e);
+        if (!e.empty()) return failed(kExitDrawing, e);
     }
     CurveMaker maker(o.view, csv ? CurveMaker::CsvOut([csv](std::string_view text) { return csv->write(text); })
                                  : CurveMaker::CsvOut());
     RecordReader reader(o.file, maker);
     if (const int status = read_stream(o.file, reader)) return status;
-    if (!maker.output_error().empty()) return fail(kExitDrawing, maker.output_error());
+    if (!maker.output_error().empty()) return failed(kExitDrawing, maker.output_error());
     if (!reader.error().empty()) return fail(kExitBadInput, reader.error());
     warn(reader.warnings());
     if (reader.steps() == 0) return fail(kExitBadInput, o.file + ": no step of the sweep to draw");
-    if (const std::string e = maker.finish_csv(); !e.empty()) return fail(kExitDrawing, e);
+    if (const std::string e = maker.finish_csv(); !e.empty()) return failed(kExitDrawing, e);
     const Curves curves = maker.curves(natural.empty() ? maker.omega() : natural);
 
     if (!o.script.empty()) {
         outs.push_back(std::make_unique<Output>(o.script));
         std::string e = outs.back()->create();
         if (e.empty()) e = outs.back()->write(gnuplot_script(curves, style, format, output));
-        if (!e.empty()) return fail(kExitDrawing, e);
+        if (!e.empty()) return failed(kExitDrawing, e);
     } else {
         if (!on_path("gnuplot")) return fail(kExitDrawing, kNoGnuplot);
         outs.push_back(std::make_unique<Output>(output));
         Output& picture = *outs.back();
         std::string e = picture.stream() ? "a picture goes to a file, not to a stream or device" : picture.create();
-        if (e.empty()) e = picture.close_temp();
-        GnuplotProcess gnuplot;
-        if (e.empty()) e = gnuplot.start();
         if (e.empty()) {
-            gnuplot.feed(gnuplot_script(curves, style, format, picture.temp()));
-            const GnuplotProcess::Outcome done = gnuplot.finish();
-            if (done.kind == GnuplotProcess::Outcome::Kind::interrupted) return interrupted_status(done.signal);
-            e = done.message;
+            // gnuplot never sees the picture's name: it draws into a file of
+            // its own, whose bytes then go to the output like any other.
+            const Drawing drawn = draw(curves, style, format);
+            if (drawn.outcome.kind == GnuplotProcess::Outcome::Kind::interrupted)
+                return interrupted_status(drawn.outcome.signal);
+            e = drawn.outcome.message;
+            if (e.empty()) e = picture.write(drawn.bytes);
         }
-        if (e.empty() && picture.empty_file()) e = "gnuplot wrote no picture";
-        if (!e.empty()) return fail(kExitDrawing, "cannot draw " + output + ": " + e);
+        if (!e.empty()) return failed(kExitDrawing, "cannot draw " + output + ": " + e);
     }
     for (auto& p : outs) {
         if (const int sig = interrupted()) return interrupted_status(sig);
+        FifoReader reader;
+        if (const int status = reader.wait(p->path())) return status;
         const std::string e = p->commit();
-        // A wait for a FIFO's reader ends on an interrupt too.
-        if (const int sig = interrupted(); !e.empty() && sig) return interrupted_status(sig);
-        if (!e.empty()) return fail(kExitDrawing, e);
+        if (!e.empty()) return failed(kExitDrawing, e);
     }
     return kExitDone;
 }

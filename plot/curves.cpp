@@ -155,7 +155,7 @@ Curves CurveMaker::curves(const std::vector<double>& natural) const {
     std::sort(c.natural.begin(), c.natural.end());
     for (std::size_t i = 0; i < chosen_.size(); ++i) {
         const Track& t = tracks_[i];
-        c.series.push_back({unknowns_[chosen_[i]], {t.amplitude.xs(), t.amplitude.ys()}, {t.phase.xs(), t.phase.ys()}});
+        c.series.push_back({unknowns_[chosen_[i]], {t.amplitude.xs(), t.amplitude.ys()}, {t.phase.xs(), t.phase.ys()}, {}});
     }
     return c;
 }

@@ -32,6 +32,7 @@ struct Series {
     int32_t unknown = 0;
     Trace amplitude;  // of the quantity
     Trace phase;      // lag behind cos(lambda t) in degrees, continuous along the sweep
+    std::string label;  // the curve's name in the key; empty: the unknown's number
 };
 
 struct Curves {

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "plot/interrupt.h"
 #include "textio/units.h"
@@ -52,6 +53,44 @@ std::string failure(const char* what) { return std::string(what) + ": " + std::s
 // is seen while gnuplot is slow to read (or reads nothing at all).
 constexpr std::size_t kPiece = PIPE_BUF;
 
+// A folder only this process can enter, removed with all in it when the
+// object goes.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/varnostik-plot-XXXXXX";
+        if (mkdtemp(name.data())) path_ = name;
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    ~PrivateFolder() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;  // empty: none could be made
+};
+
+// The whole of a file gnuplot wrote; false when it cannot be read.
+bool read_whole(const std::string& path, std::string& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    char buf[1 << 16];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        bytes.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return n == 0;
+}
+
+constexpr const char* kPictureNames[] = {"picture.svg", "picture.png", "picture.pdf"};
+
 }  // namespace
 
 bool on_path(std::string_view program) {
@@ -89,7 +128,7 @@ void GnuplotProcess::close_input() {
     input_ = -1;
 }
 
-std::string GnuplotProcess::start() {
+std::string GnuplotProcess::start(const std::string& folder) {
     char err_name[] = "/tmp/varnostik-plot-XXXXXX";
     errors_ = mkostemp(err_name, O_CLOEXEC);
     if (errors_ < 0) return failure("cannot make a temporary file");
@@ -103,6 +142,7 @@ std::string GnuplotProcess::start() {
         return failure("cannot start gnuplot");
     }
     if (pid_ == 0) {
+        if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
         const int null = open("/dev/null", O_WRONLY);
         dup2(in[0], 0);
         if (null >= 0) dup2(null, 1);
@@ -164,6 +204,34 @@ GnuplotProcess::Outcome GnuplotProcess::finish() {
         out.message = "gnuplot failed" + (why.empty() ? std::string() : ": " + why);
     }
     return out;
+}
+
+Drawing draw(const Curves& curves, const Style& style, Format format) {
+    Drawing d;
+    d.outcome.kind = GnuplotProcess::Outcome::Kind::failed;
+    const PrivateFolder folder;
+    if (folder.path().empty()) {
+        d.outcome.message = failure("cannot make a temporary folder");
+        return d;
+    }
+    const char* name = kPictureNames[static_cast<int>(format)];
+    {
+        // Ended and waited for (when still running) before the folder goes.
+        GnuplotProcess gnuplot;
+        if (std::string e = gnuplot.start(folder.path()); !e.empty()) {
+            d.outcome.message = e;
+            return d;
+        }
+        gnuplot.feed(gnuplot_script(curves, style, format, name));
+        d.outcome = gnuplot.finish();
+    }
+    if (d.outcome.kind != GnuplotProcess::Outcome::Kind::done) return d;
+    if (!read_whole(folder.path() + "/" + name, d.bytes) || d.bytes.empty()) {
+        d.outcome.kind = GnuplotProcess::Outcome::Kind::failed;
+        d.outcome.message = "gnuplot wrote no picture";
+        d.bytes.clear();
+    }
+    return d;
 }
 
 }  // namespace plot

@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "plot/curves.h"
+#include "plot/script.h"
+
 namespace plot {
 
 // Whether a program of that name is on the PATH.
@@ -21,8 +24,9 @@ public:
     GnuplotProcess& operator=(const GnuplotProcess&) = delete;
     ~GnuplotProcess();
 
-    // Starts gnuplot reading its script from a pipe; empty, or what failed.
-    std::string start();
+    // Starts gnuplot reading its script from a pipe, in the folder given
+    // (empty: this process's own); empty, or what failed.
+    std::string start(const std::string& folder = {});
 
     // Writes script text to gnuplot; false once gnuplot no longer reads it
     // or an interrupt has come (finish() tells which).
@@ -44,5 +48,18 @@ private:
     int errors_ = -1; // an unnamed file that takes gnuplot's messages
     bool fed_ = true;
 };
+
+// A picture drawn by gnuplot: its bytes, or why there are none.
+struct Drawing {
+    GnuplotProcess::Outcome outcome;
+    std::string bytes;
+};
+
+// Draws the curves.  gnuplot works in a private temporary folder (made
+// under $TMPDIR, or /tmp) and writes the picture there under a plain name
+// of this program's making, so that no name a user gave ever reaches it;
+// the picture's bytes come back, for the caller to put in place.  The
+// folder and all in it go on every path: done, failed or interrupted.
+Drawing draw(const Curves& curves, const Style& style, Format format);
 
 }  // namespace plot

@@ -82,6 +82,83 @@ std::string quote(std::string_view text) {
     return q + ")";
 }
 
+// ISO 8859-2 from 0xA0 up, as Unicode code points.
+constexpr char16_t kLatin2[96] = {
+    0x00A0, 0x0104, 0x02D8, 0x0141, 0x00A4, 0x013D, 0x015A, 0x00A7,
+    0x00A8, 0x0160, 0x015E, 0x0164, 0x0179, 0x00AD, 0x017D, 0x017B,
+    0x00B0, 0x0105, 0x02DB, 0x0142, 0x00B4, 0x013E, 0x015B, 0x02C7,
+    0x00B8, 0x0161, 0x015F, 0x0165, 0x017A, 0x02DD, 0x017E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+// A code point below U+0800 (all of ISO 8859-2) as UTF-8.
+void append_utf8(std::string& out, char16_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The length of the valid UTF-8 sequence that starts the text, or 0:
+// no overlong form, no surrogate, nothing past U+10FFFF.
+std::size_t utf8_length(std::string_view s) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) return 1;
+    std::size_t n = 0;
+    char32_t v = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) n = 2, v = lead & 0x1Fu, least = 0x80;
+    else if ((lead & 0xF0) == 0xE0) n = 3, v = lead & 0x0Fu, least = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4) n = 4, v = lead & 0x07u, least = 0x10000;
+    else return 0;
+    if (s.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((at(i) & 0xC0) != 0x80) return 0;
+        v = (v << 6) | (at(i) & 0x3Fu);
+    }
+    if (v < least || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    return n;
+}
+
+// A user's text for gnuplot's enhanced text mode, shown as it is.  The
+// characters that mode reads as commands (^ _ @ & ~ { } and the backslash,
+// which also starts an octal character code) are escaped.  The SVG
+// terminal escapes '&' and '<' but writes '>' as it is, so "]]>" would
+// reach the picture's XML, where it may not stand in text: a '>' after a
+// ']' is set in a group of its own, which the terminal writes as an
+// element of its own.  The other terminals draw a group as plain text.
+std::string enhanced(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (std::string_view("^_@&~{}\\").find(c) != std::string_view::npos) out += '\\';
+        if (c == '>' && i > 0 && text[i - 1] == ']') out += "{>}";
+        else out += c;
+    }
+    return out;
+}
+
+// A user's text (a title, a file name, a curve's name) as a gnuplot string
+// that the picture shows as it is.
+std::string shown(std::string_view text) { return quote(enhanced(picture_text(text))); }
+
+// The picture's name as gnuplot reads a plain file name: gnuplot pipes the
+// picture into a command for a name starting with '|' and puts it in the
+// home folder for one starting with "~/"; "./" in front keeps the name.
+std::string file_name(std::string_view name) {
+    const bool special = !name.empty() && (name.front() == '|' || name.front() == '~');
+    return quote(std::string(special ? "./" : "") + std::string(name));
+}
+
 std::string number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4g", v);
@@ -263,13 +340,31 @@ std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
         out += std::string(k ? ", \\\n     " : "") + "$" + block_name(amplitude, k) + " using 1:2 with " +
                (c.steps > 1 ? "lines" : "linespoints pointtype 7") + " linewidth 2 linecolor rgb '" +
                colour_of(k) + "' dashtype " + dashes_of(k) + " ";
-        out += amplitude ? "title " + quote(std::string(t.unknown) + " " + std::to_string(c.series[k].unknown))
+        const Series& s = c.series[k];
+        out += amplitude ? "title " + shown(s.label.empty() ? std::string(t.unknown) + " " + std::to_string(s.unknown)
+                                                             : s.label)
                          : std::string("notitle");
     }
     return out + "\n";
 }
 
 }  // namespace
+
+std::string picture_text(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t n = utf8_length(text.substr(i));
+        // Control characters, C0 and C1 alike, have nothing to show.
+        const bool control = byte < 0x20 || byte == 0x7f || (n == 0 && byte < 0xA0) ||
+                             (n == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        if (control) out += '?';
+        else if (n > 0) out.append(text, i, n);
+        else append_utf8(out, kLatin2[byte - 0xA0]);
+        i += n > 0 ? n : 1;
+    }
+    return out;
+}
 
 std::optional<Format> format_of(std::string_view path) {
     const std::size_t dot = path.rfind('.');
@@ -289,10 +384,10 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "# Resonance curves drawn by varnostik-plot; run with: gnuplot THIS_FILE\n";
     s += "set encoding utf8\n";
     s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
-    s += "set output " + quote(output) + "\n";
+    s += "set output " + file_name(output) + "\n";
     for (std::size_t k = 0; k < c.series.size(); ++k)
         s += datablock(block_name(true, k), c.series[k].amplitude) + datablock(block_name(false, k), c.series[k].phase);
-    s += "set multiplot title " + quote(title) + " font ',14' noenhanced\n";
+    s += "set multiplot title " + shown(title) + " font ',14'\n";
     // Both panels share the frequency axis: the same range and the same
     // left and right edges.
     const Range r = x_range(c);
@@ -309,7 +404,7 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += axis.set ? "set yrange [" + shortest(axis.lo) + ":" + shortest(axis.hi) + "]\n"
                   : std::string(style.log ? "" : "set yrange [0:*]\n");
     // The key stands under the title, where no curve can run.
-    s += "set key at screen 0.54, 0.955 center top horizontal noenhanced\n";
+    s += "set key at screen 0.54, 0.955 center top horizontal\n";
     s += natural_lines(c, true);
     s += maximum_labels(c, t, axis);
     s += plot_command(c, t, true);

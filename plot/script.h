@@ -23,7 +23,15 @@ struct Style {
 // The picture's format from the extension of its path (.svg, .png, .pdf).
 std::optional<Format> format_of(std::string_view path);
 
-// A whole gnuplot script that draws the curves into output.
+// A text as a picture shows it: UTF-8, where every byte that does not
+// belong to a valid UTF-8 sequence is read as ISO 8859-2 (the encoding of
+// the program's own files), and control characters shown as '?'.
+std::string picture_text(std::string_view text);
+
+// A whole gnuplot script that draws the curves into output.  The output's
+// name is written so that gnuplot takes it as a plain file name: never a
+// command to pipe into (a name starting with '|'), never a home folder (a
+// name starting with '~/').  A name must hold no line end.
 std::string gnuplot_script(const Curves& curves, const Style& style, Format format,
                            std::string_view output);
 

@@ -387,9 +387,9 @@ TEST(PlotCommand, PictureCsvAndScript) {
 }
 
 // Puts a stand-in gnuplot into the folder that notes its process number in
-// the run's folder and then reads nothing for long; the PATH that finds it.
+// the folder's gp.pid and then reads nothing for long; the PATH that finds it.
 std::string stuck_gnuplot(const TempFolder& dir) {
-    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\necho $$ > gp.pid\nexec sleep 30\n";
+    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\necho $$ > '" + dir.path + "/gp.pid'\nexec sleep 30\n";
     chmod((dir.path + "/gnuplot").c_str(), 0755);
     return dir.path + ":/usr/bin:/bin";
 }
@@ -439,12 +439,13 @@ TEST(PlotCommand, EndingsAndRefusals) {
         r.program = VARNOSTIK_PLOT_BIN;
         r.args = c.args;
         r.files = files;
+        const std::string pid_file = fake.path + "/gp.pid";
         if (c.signal) {
             r.env["PATH"] = stuck;
             r.signal = c.signal;
-            r.when = [](const std::string& folder, const std::string&) {
+            r.when = [&](const std::string&, const std::string&) {
                 struct stat st {};
-                return stat((folder + "/gp.pid").c_str(), &st) == 0 && st.st_size > 1;
+                return stat(pid_file.c_str(), &st) == 0 && st.st_size > 1;
             };
         }
         e2e::Outcome o = e2e::run(r);
@@ -453,7 +454,7 @@ TEST(PlotCommand, EndingsAndRefusals) {
         // Nothing made but the outputs asked for: no command ran, no
         // temporary file stayed, no input was replaced.
         for (const auto& [name, bytes] : o.files) {
-            EXPECT_TRUE(files.count(name) || name == c.made || name == "gp.pid") << "left behind: " << name;
+            EXPECT_TRUE(files.count(name) || name == c.made) << "left behind: " << name;
             if (files.count(name)) {
                 EXPECT_EQ(bytes, files.at(name)) << name;
             }
@@ -463,8 +464,9 @@ TEST(PlotCommand, EndingsAndRefusals) {
         }
         if (c.signal) {
             // The stand-in gnuplot was ended and waited for.
-            const pid_t pid = std::atoi(o.files["gp.pid"].c_str());
+            const pid_t pid = std::atoi(slurp(pid_file).c_str());
             EXPECT_TRUE(pid > 0 && kill(pid, 0) != 0 && errno == ESRCH);
+            std::remove(pid_file.c_str());
         }
     }
 

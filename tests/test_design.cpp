@@ -393,13 +393,15 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
         // given, and the curve is still named a stroke.
         {__LINE__, "niewiadoma 4", "pl", {"skok tłumika 1", "niewiadoma 3"}, {}},
         {__LINE__, "unknown 4", "en", {"stroke of tuned mass 1", "unknown 1"}, {}},
+        // Markup in a title is shown as written.
+        {__LINE__, "a ]]> & <b> \"q\"", "en", {"stroke of tuned mass 1"}, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         std::string t = text;
         if (!row.title.empty()) {
             const std::size_t at = t.find("title = ");
-            t.replace(at, t.find('\n', at) - at, "title = \"" + row.title + "\"");
+            t.replace(at, t.find('\n', at) - at, "title = '" + row.title + "'");
         }
         e2e::Run r;
         r.program = VARNOSTIK_DESIGN_BIN;
@@ -415,11 +417,18 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
         const std::size_t title = svg.find("<text>");
         ASSERT_NE(title, std::string::npos);
         std::string shown;
-        for (std::size_t i = title + 6, tag = 0; i < svg.find("</text>", title); ++i) {
-            if (svg[i] == '<') ++tag;
-            if (tag == 0) shown += svg[i];
-            if (svg[i] == '>') --tag;
+        bool tag = false;
+        for (std::size_t i = title + 6; i < svg.find("</text>", title); ++i) {
+            if (svg[i] == '<')
+                tag = true;
+            else if (tag && svg[i] == '>')
+                tag = false;
+            else if (!tag)
+                shown += svg[i];
         }
+        for (const auto& [entity, c] : std::vector<std::pair<std::string, std::string>>{
+                 {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
+            for (std::size_t at; (at = shown.find(entity)) != std::string::npos;) shown.replace(at, entity.size(), c);
         EXPECT_EQ(shown, row.title.empty() ? "Rama trzykondygnacyjna z tlumikiem" : row.title);
     }
 }

@@ -46,19 +46,22 @@ void write_all(const std::string& path, int fd, const std::string& bytes) {
 
 // Opens a device, FIFO or socket in place for writing, neither creating
 // nor truncating it.  A FIFO without a reader is opened again until one
-// comes, watching for an interrupt meanwhile.
+// comes, watching for an interrupt meanwhile (a socket, which cannot be
+// opened, is refused with the same ENXIO).
 int open_in_place(const std::string& path) {
     for (;;) {
         const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd >= 0) return fd;
-        if (errno == ENXIO) {
+        const int err = errno;
+        struct stat st {};
+        if (err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
             pollfd interrupt = {interrupt_fd(), POLLIN, 0};
             if (poll(&interrupt, 1, 50) < 0 && errno != EINTR) cannot_write(path, errno);
             stop_if_interrupted();
-        } else if (errno == EINTR) {
+        } else if (err == EINTR) {
             stop_if_interrupted();
         } else {
-            cannot_write(path, errno);
+            cannot_write(path, err);
         }
     }
 }

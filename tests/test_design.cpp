@@ -4,11 +4,15 @@
 // digits, and every refusal of a description.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
@@ -458,7 +462,8 @@ struct Side {
         if (!path.empty()) fs::remove_all(path, ec);
     }
     void file(const std::string& name, const std::string& text) const { std::ofstream(path / name) << text; }
-    // What is there: a file's bytes, "-> target" for a link, "fifo", "folder".
+    // What is there: a file's bytes, "-> target" for a link, "fifo", "folder",
+    // "socket".
     std::map<std::string, std::string> entries() const {
         std::map<std::string, std::string> m;
         for (const auto& e : fs::directory_iterator(path)) {
@@ -469,6 +474,8 @@ struct Side {
                 m[name] = "fifo";
             else if (e.is_directory())
                 m[name] = "folder";
+            else if (e.is_socket())
+                m[name] = "socket";
             else {
                 std::ifstream in(e.path(), std::ios::binary);
                 m[name] = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -683,17 +690,21 @@ TEST(Design, ValuesBeyondTheRangeOfNumbersEndTheCommand) {
 namespace {
 
 // An output that is not a regular file takes the bytes in place: standard
-// output by "-" or its own name, a FIFO read by another (it stays a FIFO).
+// output by "-" or its own name, a FIFO read by another (it stays a FIFO);
+// a socket, which cannot be opened, is refused at once.
 TEST(Design, OutputsToStreamsAreWrittenInPlace) {
+    enum class To { out, fifo, socket };
     struct Row {
         int line;
         std::string csv;
-        bool to_stdout;  // else to the FIFO
+        To to;
+        int status;
     } rows[] = {
-        {__LINE__, "-", true},
-        {__LINE__, "/dev/stdout", true},
-        {__LINE__, "/dev/fd/1", true},
-        {__LINE__, "@/fifo", false},
+        {__LINE__, "-", To::out, 0},
+        {__LINE__, "/dev/stdout", To::out, 0},
+        {__LINE__, "/dev/fd/1", To::out, 0},
+        {__LINE__, "@/fifo", To::fifo, 0},
+        {__LINE__, "@/socket", To::socket, 1},
     };
     const std::string header = "mode,frequency,damping_ratio\n1,";
     for (const Row& row : rows) {
@@ -702,9 +713,17 @@ TEST(Design, OutputsToStreamsAreWrittenInPlace) {
         ASSERT_FALSE(side.path.empty());
         side.file("model.toml", example_description());
         ASSERT_EQ(mkfifo((side.path / "fifo").c_str(), 0600), 0);
+        const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(sock, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string name = (side.path / "socket").string();
+        ASSERT_LT(name.size(), sizeof addr.sun_path);
+        std::memcpy(addr.sun_path, name.c_str(), name.size() + 1);
+        ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
         std::string read;
         std::thread reader;
-        if (!row.to_stdout)
+        if (row.to == To::fifo)
             reader = std::thread([&] {
                 std::ifstream in(side.path / "fifo", std::ios::binary);
                 read.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -712,13 +731,21 @@ TEST(Design, OutputsToStreamsAreWrittenInPlace) {
         e2e::Run r;
         r.program = VARNOSTIK_DESIGN_BIN;
         r.args = side.args({"modes", "@/model.toml", "--csv", row.csv});
+        r.timeout = std::chrono::milliseconds(10000);
         const e2e::Outcome o = e2e::run(r);
         if (reader.joinable()) reader.join();
-        EXPECT_EQ(o.status, 0) << o.err;
-        const std::string& got = row.to_stdout ? o.out : read;
-        EXPECT_NE(got.find(header), std::string::npos) << got;
-        EXPECT_EQ(side.entries().at("fifo"), "fifo");
-        EXPECT_EQ(side.entries().size(), 2u);
+        close(sock);
+        EXPECT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, row.status) << o.err;
+        if (row.status == 0) {
+            const std::string& got = row.to == To::out ? o.out : read;
+            EXPECT_NE(got.find(header), std::string::npos) << got;
+        } else {
+            EXPECT_NE(o.err.find("cannot write " + name), std::string::npos) << o.err;
+        }
+        const auto after = side.entries();
+        EXPECT_EQ(after.size(), 3u);
+        EXPECT_EQ(after.at("fifo"), "fifo");
     }
 }
 

@@ -422,7 +422,6 @@ TEST(PlotCommand, EndingsAndRefusals) {
         {__LINE__, {"rama3r", "--csv", "o.svg", "-o", "o.svg"}, 2, "--csv o.svg and the picture o.svg", ""},
         {__LINE__, {"rama3r", "--csv", "s", "--script", "./x/../s"}, 2, "--csv s and --script ./x/../s", ""},
         {__LINE__, {"rama3r", "--csv", "-", "--script", "-"}, 2, "both go to standard output", ""},
-        {__LINE__, {"rama3r", "--csv", "/dev/null", "--script", "/dev/null"}, 0, "", ""},
         {__LINE__, {"binary"}, 1, "binary:1: a control character", ""},
         {__LINE__, {"long"}, 1, "long:1: a line longer than any record", ""},
         {__LINE__, {"one", "-o", "one.svg"}, 0, "", "one.svg", true},
@@ -484,6 +483,60 @@ TEST(PlotCommand, EndingsAndRefusals) {
     EXPECT_EQ(o.files.count("pwned"), 0u);
     // The title is drawn as it was given.
     EXPECT_NE(o.files["rama3r.svg"].find(title), std::string::npos);
+}
+
+// Outputs that are no regular file: a link to the process's own standard
+// output is written through it (the link stays a link), a FIFO in place,
+// and an interrupt while the FIFO waits for its reader ends the run with
+// 128 + N and nothing left behind.
+TEST(PlotCommand, OutputsThroughLinksDescriptorsAndFifos) {
+    const Example& ex = example("rama3");
+    const Files files = {{"rama3r", ex.plot}};
+    const TempFolder side;
+    const std::string to_stdout = side.path + "/to-stdout", fifo = side.path + "/fifo";
+    ASSERT_EQ(symlink("/proc/self/fd/1", to_stdout.c_str()), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string header = "lambda,amplitude_3,phase_3,amplitude_1,phase_1";
+    struct Case {
+        int line;
+        std::vector<std::string> args;
+        int signal;        // sent once the script's new file is there
+        int status;
+        std::string says;  // in standard output when status is 0, else in standard error
+        std::vector<std::string> made;
+    } cases[] = {
+        {__LINE__, {"rama3r", "--csv", to_stdout, "--script", "s.gp"}, 0, 0, header, {"s.gp"}},
+        {__LINE__, {"rama3r", "--script", to_stdout, "--csv", "c.csv"}, 0, 0, "set output 'rama3r.svg'", {"c.csv"}},
+        {__LINE__, {"rama3r", "--csv", fifo, "--script", "s.gp"}, SIGINT, 128 + SIGINT, "interrupted by SIGINT", {}},
+        {__LINE__, {"rama3r", "--csv", fifo, "--script", "s.gp"}, SIGTERM, 128 + SIGTERM, "interrupted by SIGTERM", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        e2e::Run r;
+        r.program = VARNOSTIK_PLOT_BIN;
+        r.args = c.args;
+        r.files = files;
+        r.env["PATH"] = "/nonexistent";
+        r.signal = c.signal;
+        r.when = [](const std::string& folder, const std::string&) {
+            for (const auto& e : std::filesystem::directory_iterator(folder))
+                if (e.path().filename().string().rfind(".s.gp.", 0) == 0) return true;
+            return false;
+        };
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        EXPECT_NE((c.status ? o.err : o.out).find(c.says), std::string::npos) << o.err << o.out.substr(0, 300);
+        std::set<std::string> names;
+        for (const auto& [name, bytes] : o.files) names.insert(name);
+        std::set<std::string> expected(c.made.begin(), c.made.end());
+        expected.insert("rama3r");
+        EXPECT_EQ(names, expected);
+        struct stat st {};
+        EXPECT_EQ(lstat(to_stdout.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        EXPECT_EQ(lstat(fifo.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
 }
 
 TEST(PlotCurves, ThinningKeepsEveryBinExtremeAndThePeak) {

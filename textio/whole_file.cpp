@@ -89,6 +89,11 @@ int descriptor_in_text(const std::string& name) {
     return -1;
 }
 
+bool is_null_device(const struct stat& st) {
+    struct stat null {};
+    return S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
+}
+
 // The standard stream open for writing whose open file is st, or -1.
 int standard_stream_of(const struct stat& st) {
     for (const int fd : {1, 2, 0}) {
@@ -114,17 +119,28 @@ std::string descriptor_refusal(int fd) {
     return {};
 }
 
-bool is_null_device(const struct stat& st) {
-    struct stat null {};
-    return S_ISCHR(st.st_mode) && stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && st.st_rdev == null.st_rdev;
-}
-
 // The path made absolute, with its existing part's links resolved and the
 // rest normalised; the path itself where that fails.
 std::string normalised(const std::string& path) {
     std::error_code ec;
     const std::filesystem::path p = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     return ec ? path : p.lexically_normal().string();
+}
+
+// A file of no name for the bytes that wait for a descriptor or a device:
+// it goes with its descriptor, whatever ends the process.  -1 with errno.
+int unnamed_file() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string folder = dir && *dir ? dir : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // A file system without unnamed files: one named for an instant.
+        std::string pattern = folder + "/varnostik-XXXXXX";
+        const SignalsHeld held;
+        fd = mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd >= 0) unlink(pattern.c_str());
+    }
+    return off_standard_streams(fd);
 }
 
 }  // namespace
@@ -161,9 +177,11 @@ int descriptor_named(const std::string& path) {
     }
     // Reached another way (a folder linked to /proc/self/fd...): the open
     // file that is no regular file, a pipe or a terminal, of a standard
-    // stream.  A regular file named outright is replaced by its name.
+    // stream.  A regular file named outright is replaced by its name; the
+    // null device, which takes any number of outputs, is written in place.
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return standard_stream_of(st);
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !is_null_device(st))
+        return standard_stream_of(st);
     return -1;
 }
 
@@ -265,7 +283,6 @@ void Replacement::discard() {
         drop_new_file(f);
     }
     slot_ = -1;
-    held_.clear();
 }
 
 std::string Replacement::open(const std::string& path) {
@@ -278,6 +295,7 @@ std::string Replacement::open(const std::string& path) {
     if (path.empty()) return "no file name given for an output";
     if (const int fd = descriptor_named(path); fd >= 0) {
         if (const std::string e = descriptor_refusal(fd); !e.empty()) return "cannot write " + path + ": " + e;
+        if ((fd_ = unnamed_file()) < 0) return failed(errno);
         kind_ = Kind::descriptor;
         target_fd_ = fd;
         return {};
@@ -288,6 +306,7 @@ std::string Replacement::open(const std::string& path) {
     if (stat(path.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return "cannot write " + path + ": it is a folder, not a file";
         if (!S_ISREG(st.st_mode)) {
+            if ((fd_ = unnamed_file()) < 0) return failed(errno);
             kind_ = Kind::device;
             target_ = path;
             return {};
@@ -309,14 +328,9 @@ std::string Replacement::open(const std::string& path) {
 }
 
 std::string Replacement::write(std::string_view bytes) {
-    switch (kind_) {
-    case Kind::none: return "cannot write " + path_ + ": the output was not made";
-    case Kind::descriptor:
-    case Kind::device: held_.append(bytes); return {};
-    case Kind::file: break;
-    }
+    if (kind_ == Kind::none) return "cannot write " + path_ + ": the output was not made";
     if (fd_ < 0) return "cannot write " + path_ + ": the output is closed";
-    if (!write_fd(fd_, bytes.data(), bytes.size())) return failed(errno);
+    if (!write_fd(fd_, bytes.data(), bytes.size())) return failed(errno != 0 ? errno : EIO);
     return {};
 }
 
@@ -328,6 +342,7 @@ std::string Replacement::prepare(const std::string& path, std::string_view bytes
 }
 
 std::string Replacement::close_temporary() {
+    if (kind_ != Kind::file) return {};
     const int fd = fd_;
     fd_ = -1;
     return fd >= 0 && close(fd) != 0 && errno != EINTR ? failed(errno) : std::string();
@@ -338,7 +353,7 @@ std::string Replacement::commit() {
     switch (kind_) {
     case Kind::none: return "cannot write " + path_ + ": the output was not made";
     case Kind::descriptor:
-        if (!write_fd(target_fd_, held_.data(), held_.size())) return failed(errno);
+        if (const int err = copy_held(target_fd_); err != 0) return failed(err);
         break;
     case Kind::device: {
         // Written in place: no creation, no truncation.  Opening a FIFO
@@ -350,10 +365,8 @@ std::string Replacement::commit() {
         if (fstat(fd, &st) != 0) e = failed(errno);
         else if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
             e = "cannot write " + path_ + ": it became a file while the outputs were made";
-        else if (!write_fd(fd, held_.data(), held_.size())) e = failed(errno);
-        const int err = errno;
+        else if (const int err = copy_held(fd); err != 0) e = failed(err);
         if (close(fd) != 0 && errno != EINTR && e.empty()) e = failed(errno);
-        errno = err;
         if (!e.empty()) return e;
         break;
     }
@@ -376,8 +389,20 @@ std::string Replacement::commit() {
     }
     }
     committed_ = true;
-    held_.clear();
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
     return {};
+}
+
+int Replacement::copy_held(int to) {
+    if (lseek(fd_, 0, SEEK_SET) != 0) return errno;
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = read(fd_, buf, sizeof buf);
+        if (n == 0) return 0;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || !write_fd(to, buf, static_cast<std::size_t>(n))) return errno != 0 ? errno : EIO;
+    }
 }
 
 std::string write_whole(const std::string& path, std::string_view bytes) {

@@ -35,7 +35,8 @@ std::string write_whole(const std::string& path, std::string_view bytes);
 
 // The same in two phases, so that a program can make every output first
 // and put them in place only once all were made.  Bytes meant for a
-// descriptor or a device wait in memory until commit.
+// descriptor or a device wait until commit in a file of no name in the
+// temporary folder ($TMPDIR, else /tmp), whatever their size.
 class Replacement {
 public:
     Replacement() = default;
@@ -68,15 +69,16 @@ public:
 private:
     enum class Kind { none, descriptor, device, file };
     std::string failed(int err) const;
+    // Copies the waiting bytes to the descriptor; 0 or an errno value.
+    int copy_held(int to);
 
     std::string path_;
     Kind kind_ = Kind::none;
     int target_fd_ = -1;   // the descriptor written through
     std::string target_;   // the file replaced or the device written, links followed
     std::string temp_;
-    int fd_ = -1;          // the new file's descriptor
+    int fd_ = -1;          // the new file's descriptor, or the waiting bytes' file
     int slot_ = -1;        // its place among the pending new files
-    std::string held_;     // bytes for a descriptor or a device
     bool committed_ = false;
 };
 

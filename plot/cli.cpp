@@ -265,10 +265,13 @@ int make_outputs(const Options& o, const std::vector<double>& natural) {
         }
         if (!e.empty()) return failed(kExitDrawing, "cannot draw " + output + ": " + e);
     }
+    // Every FIFO's reader is there before any output is put in place: an
+    // interrupt while one is awaited leaves no output behind.
+    std::vector<FifoReader> readers(outs.size());
+    for (std::size_t k = 0; k < outs.size(); ++k)
+        if (const int status = readers[k].wait(outs[k]->path())) return status;
     for (auto& p : outs) {
         if (const int sig = interrupted()) return interrupted_status(sig);
-        FifoReader reader;
-        if (const int status = reader.wait(p->path())) return status;
         const std::string e = p->commit();
         if (!e.empty()) return failed(kExitDrawing, e);
     }

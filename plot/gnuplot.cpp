@@ -91,6 +91,25 @@ bool read_whole(const std::string& path, std::string& bytes) {
 
 constexpr const char* kPictureNames[] = {"picture.svg", "picture.png", "picture.pdf"};
 
+// The SVG terminal writes '>' as it is.  The script keeps "]]>", which may
+// not stand in an XML document's text, out of every text drawn; but the
+// terminal also gives each curve a tooltip, its name without markup, where
+// a name's "]]>" would stand whole.  Written "]]&gt;" it reads the same.
+// A CDATA section (none is written today) is left as it is.
+void escape_cdata_ends(std::string& svg) {
+    std::size_t pos = 0;
+    while (true) {
+        const std::size_t end = svg.find("]]>", pos), section = svg.find("<![CDATA[", pos);
+        if (end == std::string::npos) return;
+        if (section < end) {
+            pos = end + 3;  // the section's own end
+            continue;
+        }
+        svg.replace(end + 2, 1, "&gt;");
+        pos = end + 6;
+    }
+}
+
 }  // namespace
 
 bool on_path(std::string_view program) {
@@ -129,10 +148,12 @@ void GnuplotProcess::close_input() {
 }
 
 std::string GnuplotProcess::start(const std::string& folder) {
-    char err_name[] = "/tmp/varnostik-plot-XXXXXX";
-    errors_ = mkostemp(err_name, O_CLOEXEC);
+    // In the drawing's own folder when there is one.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string err_name = (folder.empty() ? std::string(tmp && *tmp ? tmp : "/tmp") : folder) + "/gnuplot-XXXXXX";
+    errors_ = mkostemp(err_name.data(), O_CLOEXEC);
     if (errors_ < 0) return failure("cannot make a temporary file");
-    unlink(err_name);
+    unlink(err_name.c_str());
     int in[2];
     if (pipe2(in, O_CLOEXEC) != 0) return failure("cannot make a pipe");
     pid_ = fork();
@@ -231,6 +252,7 @@ Drawing draw(const Curves& curves, const Style& style, Format format) {
         d.outcome.message = "gnuplot wrote no picture";
         d.bytes.clear();
     }
+    if (format == Format::svg) escape_cdata_ends(d.bytes);
     return d;
 }
 

@@ -41,6 +41,9 @@ struct Folder {
 };
 
 void write_file(const fs::path& p, const std::string& bytes) {
+    // A name with a folder in it ("sub/name") has the folder made too.
+    std::error_code ec;
+    fs::create_directories(p.parent_path(), ec);
     std::ofstream f(p, std::ios::binary);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

@@ -22,7 +22,7 @@ enum class Console {
 struct Run {
     std::string input;                          // the bytes typed at the console
     std::vector<std::string> args;              // command-line arguments
-    std::map<std::string, std::string> files;   // files in the folder before the run
+    std::map<std::string, std::string> files;   // files in the folder before the run ("sub/name" too)
     Console console = Console::pipes;
     std::chrono::milliseconds timeout{20000};   // the child is killed after this
     std::vector<int> closed;                    // standard streams closed in the child

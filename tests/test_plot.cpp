@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,6 +24,7 @@
 #include "plot/curves.h"
 #include "plot/decimate.h"
 #include "plot/gnuplot.h"
+#include "plot/interrupt.h"
 #include "plot/script.h"
 #include "plot/recorded.h"
 
@@ -336,10 +339,18 @@ std::string failing_gnuplot(const TempFolder& dir) {
     return dir.path + ":/usr/bin:/bin";
 }
 
+// Puts a stand-in gnuplot into the folder that reads its script and ends
+// well without drawing anything; the PATH that finds it.
+std::string silent_gnuplot(const TempFolder& dir) {
+    std::ofstream(dir.path + "/gnuplot") << "#!/bin/sh\nwhile read -r line; do :; done\nexit 0\n";
+    chmod((dir.path + "/gnuplot").c_str(), 0755);
+    return dir.path + ":/usr/bin:/bin";
+}
+
 TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
     const Example& ex = example("rama3");
     const Files files = {{"rama3r", ex.plot}, {"rama3w", ex.results}, {"junk", "abc\r\n"}};
-    const TempFolder fake;
+    const TempFolder fake, silent;
     struct Case {
         int line;
         std::vector<std::string> args;
@@ -358,6 +369,7 @@ TEST(PlotCommand, RefusalsAndFailuresLeaveNothingBehind) {
         {__LINE__, {"rama3r", "--results", "rama3r"}, "", 1, "rama3r is not a results file"},
         {__LINE__, {"rama3r", "--csv", "c.csv"}, "/nonexistent", 3, "gnuplot-nox"},
         {__LINE__, {"rama3r", "--csv", "c.csv"}, failing_gnuplot(fake), 3, "gnuplot failed: line 9: boom"},
+        {__LINE__, {"rama3r", "-o", "p.svg"}, silent_gnuplot(silent), 3, "cannot draw p.svg: gnuplot wrote no picture"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -728,4 +740,241 @@ TEST(PlotDrawing, PeakTextsNeverCoverOneAnotherAndNoTwoCurvesLookAlike) {
     }
     EXPECT_EQ(curves, 10u);
     EXPECT_EQ(looks.size(), curves);
+}
+
+// ------------------------------------------------------------ hostile names, titles, interrupts
+
+namespace {
+
+// Sets an environment variable for the life of the object.
+struct ScopedEnv {
+    std::string name;
+    std::optional<std::string> old;
+    ScopedEnv(std::string n, const std::string& value) : name(std::move(n)) {
+        if (const char* v = std::getenv(name.c_str())) old = v;
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old) setenv(name.c_str(), old->c_str(), 1);
+        else unsetenv(name.c_str());
+    }
+};
+
+// The names of the files, one to a line, to compare sets of files readably.
+std::string names(const Files& files) {
+    std::string out;
+    for (const auto& [name, bytes] : files) out += name + "\n";
+    return out;
+}
+
+bool folder_empty(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_empty(path, ec) && !ec;
+}
+
+// The texts of an SVG as an XML parser reads them: one per text element,
+// the pieces of its tspans joined.  ok is false when the parser or the
+// renderer rejects the document.
+struct SvgTexts {
+    bool ok = false;
+    std::vector<std::string> texts;
+    std::string error;
+};
+SvgTexts svg_texts(const std::string& svg) {
+    const TempFolder dir;
+    std::ofstream(dir.path + "/p.svg", std::ios::binary) << svg;
+    std::ofstream(dir.path + "/texts.py")
+        << "import sys, xml.etree.ElementTree as E\n"
+           "root = E.parse(sys.argv[1]).getroot()\n"
+           "for t in root.iter('{http://www.w3.org/2000/svg}text'):\n"
+           "    sys.stdout.buffer.write(''.join(t.itertext()).encode('utf-8') + b'\\n')\n";
+    SvgTexts out;
+    const std::string d = dir.path;
+    const bool parsed = std::system(("python3 " + d + "/texts.py " + d + "/p.svg >" + d + "/out 2>" + d + "/err").c_str()) == 0;
+    const bool rendered = std::system(("rsvg-convert -o " + d + "/p.png " + d + "/p.svg 2>>" + d + "/err").c_str()) == 0;
+    out.ok = parsed && rendered;
+    out.error = slurp(d + "/err");
+    std::istringstream lines(slurp(d + "/out"));
+    for (std::string line; std::getline(lines, line);) out.texts.push_back(line);
+    return out;
+}
+
+}  // namespace
+
+TEST(PlotDrawing, TitlesAndCurveNamesAreShownAsGiven) {
+    if (!plot::on_path("gnuplot") || !plot::on_path("rsvg-convert") || !plot::on_path("python3"))
+        GTEST_SKIP() << "gnuplot, rsvg-convert or python3 is not installed";
+    const TempFolder tmp;  // where the drawing's private folders are made
+    const ScopedEnv tmpdir("TMPDIR", tmp.path);
+    struct Case {
+        int line;
+        std::string given;  // a title and the first curve's name
+        std::string shown;  // UTF-8
+    } cases[] = {
+        {__LINE__, "Rama & <b>słup</b> > 2", "Rama & <b>słup</b> > 2"},
+        {__LINE__, "a]]>b ]]]> ]>", "a]]>b ]]]> ]>"},
+        {__LINE__, "\"double\" 'single' '' x'", "\"double\" 'single' '' x'"},
+        {__LINE__, "^{2} _x @y ~z &{w} \\101 \\", "^{2} _x @y ~z &{w} \\101 \\"},
+        {__LINE__, "&amp; &lt; `touch pwned`", "&amp; &lt; `touch pwned`"},
+        // Not UTF-8: read as ISO 8859-2, each byte that belongs to no
+        // valid sequence.
+        {__LINE__, "\xa3\xf3\x64\xbc \xb3\xb1\xea", "Łódź łąę"},
+        {__LINE__, "Zażółć \xb6\x6c", "Zażółć śl"},
+        {__LINE__, "\xc5", "Ĺ"},
+        {__LINE__, "\xc0\xaf \xed\xa0\x80 \xf5", "ŔŻ í\u00a0? ő"},  // overlong, surrogate, past U+10FFFF
+    };
+    plot::Curves c;
+    c.from = 1.0, c.to = 3.0, c.steps = 3;
+    c.series.push_back({1, {{1, 2, 3}, {1, 4, 2}}, {{1, 2, 3}, {0, 90, 180}}, ""});
+    c.series.push_back({2, {{1, 2, 3}, {2, 1, 0.5}}, {{1, 2, 3}, {0, 45, 90}}, ""});
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.line);
+        c.series[0].label = k.given;
+        plot::Style style;
+        style.title = k.given;
+        const plot::Drawing svg = plot::draw(c, style, plot::Format::svg);
+        ASSERT_EQ(svg.outcome.message, "");
+        const SvgTexts t = svg_texts(svg.bytes);
+        EXPECT_TRUE(t.ok) << t.error;
+        // The title and the first curve's name; the second curve keeps its number.
+        EXPECT_EQ(std::count(t.texts.begin(), t.texts.end(), k.shown), 2) << e2e::visible(svg.bytes.substr(0, 4000));
+        EXPECT_EQ(std::count(t.texts.begin(), t.texts.end(), "niewiadoma 2"), 1);
+        // The other formats take the same texts.
+        const plot::Drawing png = plot::draw(c, style, plot::Format::png);
+        EXPECT_EQ(png.outcome.message + png.bytes.substr(1, 3), "PNG");
+        const plot::Drawing pdf = plot::draw(c, style, plot::Format::pdf);
+        EXPECT_EQ(pdf.outcome.message + pdf.bytes.substr(0, 5), "%PDF-");
+        EXPECT_TRUE(folder_empty(tmp.path)) << "a private folder stayed";
+    }
+
+    // A title made from the input's name, through the command line.
+    const std::string name = "a]]>\xb3 & <x>";
+    const e2e::Outcome o = plot_run({name, "-o", "p.svg", "--lang", "en"}, {{name, example("rama3").plot}});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const SvgTexts t = svg_texts(o.files.at("p.svg"));
+    EXPECT_TRUE(t.ok) << t.error;
+    EXPECT_EQ(std::count(t.texts.begin(), t.texts.end(), "Resonance curves: a]]>ł & <x>"), 1);
+}
+
+TEST(PlotCommand, HostileNamesRunNoCommandAndLeaveNoStrayFile) {
+    if (!plot::on_path("gnuplot")) GTEST_SKIP() << "gnuplot is not installed";
+    const Example& ex = example("rama3");
+    const TempFolder fails, sticks;
+    const std::string failing = failing_gnuplot(fails), stuck = stuck_gnuplot(sticks);
+    const std::string pid_file = sticks.path + "/gp.pid";
+    // The runs' folders and the drawing's private folders are made here: a
+    // command that ran in either with "cd .." would leave its file here.
+    const TempFolder watched;
+    const ScopedEnv tmpdir("TMPDIR", watched.path);
+    struct Case {
+        int line;
+        std::string input;
+        std::vector<std::string> args;
+        std::string made;          // the picture, once drawn
+        bool script = false;       // drawn by running the script written with gnuplot
+        std::string path;          // PATH of the run; empty: the test's own
+        int signal = 0;            // sent once the stand-in gnuplot runs
+        int status = 0;
+    };
+    for (const std::string hostile : {"|touch X #", "|cd ..;touch X #"}) {
+        SCOPED_TRACE(hostile);
+        const Case cases[] = {
+            {__LINE__, hostile, {hostile, "--script", "s.gp"}, hostile + ".svg", true, "", 0, 0},
+            {__LINE__, "r", {"r", "-o", hostile + ".png", "--script", "s.gp"}, hostile + ".png", true, "", 0, 0},
+            {__LINE__, "r", {"r", "-o", hostile + "/p.pdf", "--script", "s.gp"}, hostile + "/p.pdf", true, "", 0, 0},
+            {__LINE__, hostile, {hostile}, hostile + ".svg", false, "", 0, 0},
+            {__LINE__, "r", {"r", "-o", hostile + ".svg"}, hostile + ".svg", false, "", 0, 0},
+            {__LINE__, "r", {"r", "-o", hostile + "/p.svg"}, hostile + "/p.svg", false, "", 0, 0},
+            {__LINE__, "r", {"r", "-o", hostile + "/p.svg"}, "", false, failing, 0, 3},
+            {__LINE__, "r", {"r", "-o", hostile + "/p.svg"}, "", false, stuck, SIGTERM, 128 + SIGTERM},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.line);
+            Files files = {{c.input, ex.plot}};
+            // A folder of that name, for a picture inside it.
+            if (c.input != hostile) files[hostile + "/keep"] = "k";
+            e2e::Run r;
+            r.program = VARNOSTIK_PLOT_BIN;
+            r.args = c.args;
+            r.files = files;
+            if (!c.path.empty()) r.env["PATH"] = c.path;
+            if (c.signal) {
+                r.signal = c.signal;
+                r.when = [&](const std::string&, const std::string&) {
+                    struct stat st {};
+                    return stat(pid_file.c_str(), &st) == 0 && st.st_size > 1;
+                };
+            }
+            e2e::Outcome o = e2e::run(r);
+            std::remove(pid_file.c_str());
+            EXPECT_EQ(o.status, c.status) << o.err;
+            if (c.script) {
+                files["s.gp"] = o.files["s.gp"];
+                EXPECT_EQ(names(o.files), names(files));
+                e2e::Run g;
+                g.program = "/usr/bin/gnuplot";
+                g.args = {"s.gp"};
+                g.files = o.files;
+                o = e2e::run(g);
+                EXPECT_EQ(o.status, 0) << o.err;
+            }
+            if (!c.made.empty()) {
+                EXPECT_GT(o.files[c.made].size(), 100u);
+                files[c.made] = o.files[c.made];
+            }
+            // Only the picture asked for is new: no command ran, no
+            // temporary file or folder stayed; the inputs are as they were.
+            EXPECT_EQ(names(o.files), names(files));
+            for (const auto& [name, bytes] : files) EXPECT_TRUE(o.files[name] == bytes) << name;
+            EXPECT_TRUE(folder_empty(watched.path)) << "a command ran or a temporary folder stayed";
+        }
+    }
+}
+
+TEST(PlotCommand, InterruptedWhileAFifoWaitsExitsAsTheSignal) {
+    const Example& ex = example("rama3");
+    const TempFolder dir;
+    const std::string fifo = dir.path + "/f";
+    struct Case {
+        int line;
+        std::vector<std::string> args;  // "F": the FIFO
+        int signal;
+        // A temporary file of the run's folder, made once the interrupts
+        // are caught; the signal comes a while after it shows.
+        std::string made;
+    } cases[] = {
+        // The CSV waits for its reader once the script's temporary file is made.
+        {__LINE__, {"rama3r", "--csv", "F", "--script", "s.gp"}, SIGINT, ".s.gp."},
+        {__LINE__, {"rama3r", "--csv", "F", "--script", "s.gp"}, SIGTERM, ".s.gp."},
+        // The CSV ready, the script waits: neither is put in place.
+        {__LINE__, {"rama3r", "--csv", "c.csv", "--script", "F"}, SIGHUP, ".c.csv."},
+        // The input waits for its writer.
+        {__LINE__, {"F", "--csv", "c.csv", "--script", "s.gp"}, SIGINT, ".c.csv."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::remove(fifo.c_str());
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        e2e::Run r;
+        r.program = VARNOSTIK_PLOT_BIN;
+        r.files = {{"rama3r", ex.plot}};
+        for (const std::string& a : c.args) r.args.push_back(a == "F" ? fifo : a);
+        r.signal = c.signal;
+        std::optional<std::chrono::steady_clock::time_point> seen;
+        r.when = [&](const std::string& folder, const std::string&) {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+                if (!seen && e.path().filename().string().rfind(c.made, 0) == 0) seen = std::chrono::steady_clock::now();
+            return seen && std::chrono::steady_clock::now() - *seen > std::chrono::milliseconds(200);
+        };
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, 128 + c.signal) << o.err;
+        EXPECT_NE(o.err.find(std::string("interrupted by ") + plot::signal_name(c.signal)), std::string::npos) << o.err;
+        EXPECT_EQ(names(o.files), names(r.files));
+        EXPECT_TRUE(o.files == r.files);
+        struct stat st {};
+        EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1);
+    }
 }

@@ -1,8 +1,9 @@
 #include "design/cli.h"
 
+#include <csignal>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -13,6 +14,8 @@
 #include "design/damped_modes.h"
 #include "design/datafile.h"
 #include "design/description.h"
+#include "design/interrupt.h"
+#include "design/outputs.h"
 #include "design/plot_link.h"
 #include "design/response.h"
 #include "design/tune.h"
@@ -40,8 +43,11 @@ constexpr const char* kUsage =
     "  -h, --help      this text\n"
     "      --version   the version\n"
     "\n"
-    "Exit status: 0 done, 1 description refused or computation failed,\n"
-    "2 bad command line, 3 drawing failed.\n";
+    "Exit status: 0 done, 1 description refused, an output that would replace\n"
+    "the description or another output, a value beyond the range of numbers\n"
+    "or a computation that failed, 2 bad command line, 3 drawing failed,\n"
+    "128 + N ended by signal N (SIGHUP, SIGINT, SIGTERM) with no output left\n"
+    "behind.\n";
 
 struct Usage {
     std::string what;
@@ -85,25 +91,24 @@ int32_t positive_integer(const Args& a, const std::string& key, int32_t fallback
     return static_cast<int32_t>(std::stoi(s));
 }
 
-// Writes the file whole or not at all: into a temporary name beside it,
-// then renamed over it.
-void write_file(const std::filesystem::path& path, const std::string& text) {
-    const std::filesystem::path tmp = path.string() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            throw Refused(path.string() + ": cannot be written");
+// A value no output may carry: the command ends naming the quantity and
+// where it went beyond the range of numbers.
+void refuse_overflow(double v, const std::string& file, const std::string& quantity, const std::string& at) {
+    if (!std::isfinite(v))
+        throw Refused(file + ": " + quantity + " " + at + " is beyond the range of numbers (" + shortest_text(v) + ")");
+}
+
+void refuse_overflow(const Response& r, const std::string& file) {
+    for (std::size_t i = 0; i < r.lambda.size(); ++i) {
+        const std::string at = "at LAMBDA=" + shortest_text(r.lambda[i]);
+        for (std::size_t k = 0; k < r.amplitude.size(); ++k) {
+            refuse_overflow(r.amplitude[k][i], file, "the amplitude of unknown " + std::to_string(k + 1), at);
+            refuse_overflow(r.phase[k][i], file, "the phase of unknown " + std::to_string(k + 1), at);
         }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        throw Refused(path.string() + ": cannot be written (" + ec.message() + ")");
+        for (std::size_t t = 0; t < r.stroke.size(); ++t)
+            refuse_overflow(r.stroke[t][i], file, "the stroke of tuned mass " + std::to_string(t + 1), at);
+        for (std::size_t k = 0; k < r.drift.size(); ++k)
+            refuse_overflow(r.drift[k][i], file, "the drift of storey " + std::to_string(k + 1), at);
     }
 }
 
@@ -119,8 +124,18 @@ int build(const Args& a) {
     const std::filesystem::path dir = a.values.count("--dir") ? a.values.at("--dir") : ".";
     if (!std::filesystem::is_directory(dir)) throw Refused(dir.string() + ": no such folder");
     const std::string answers = replay_answers(d);
-    write_file(dir / d.data, m.data_text);
-    write_file(dir / (d.data + ".in"), answers);
+    // The results and plot files are written by the program beside the
+    // data file when it replays the answers: they may not be the
+    // description either.
+    refuse_clashes({{"the description", a.model, false},
+                    {"the data file", (dir / d.data).string()},
+                    {"the answers", (dir / (d.data + ".in")).string()},
+                    {"the results file", (dir / d.results).string()},
+                    {"the plot file", (dir / d.plot_file).string()}});
+    OutputSet out;
+    out.prepare((dir / d.data).string(), m.data_text);
+    out.prepare((dir / (d.data + ".in")).string(), answers);
+    out.commit();
     std::cout << "data file " << (dir / d.data).string() << ", answers " << (dir / (d.data + ".in")).string()
               << "\nrun: cd " << dir.string() << " && varnostik < " << d.data << ".in\n";
     return 0;
@@ -131,32 +146,54 @@ int response(const Args& a) {
     std::string lang = a.values.count("--lang") ? a.values.at("--lang") : "pl";
     if (lang != "pl" && lang != "en") throw Usage{"--lang takes pl or en"};
     const bool hz = a.flags.count("--hz") > 0;
+    std::vector<FileRole> files = {{"the description", a.model, false}, {"--csv", a.values.at("--csv")}};
+    if (a.values.count("-o")) files.push_back({"-o", a.values.at("-o")});
+    refuse_clashes(files);
     const Description d = read_description(a.model);
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
-    write_file(a.values.at("--csv"), response_csv(r, hz));
+    stop_if_interrupted();
+    refuse_overflow(r, d.path);
+    // The CSV and the picture are put in place together, once both are made.
+    OutputSet out;
+    out.prepare(a.values.at("--csv"), response_csv(r, hz));
     if (!r.inaccurate.empty())
         std::cerr << "varnostik-design: warning: at " << r.inaccurate.size()
                   << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
                   << ") the tuned masses' motion is not accurate to 1e-8 of its amplitude\n";
     if (a.values.count("-o")) {
         const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
+        std::string picture;
         const std::string error =
-            draw_response(r, m, assemble_model(m).OMEGA, a.values.at("-o"), hz, lang == "pl", title);
+            draw_response(r, m, assemble_model(m).OMEGA, a.values.at("-o"), hz, lang == "pl", title, picture);
+        stop_if_interrupted();
         if (!error.empty()) {
+            // The CSV stands on its own; only the picture is missing.
+            out.commit();
             std::cerr << "varnostik-design: " << error << "\n";
             return 3;
         }
+        out.prepare(a.values.at("-o"), picture);
     }
+    out.commit();
     return 0;
 }
 
 int modes(const Args& a) {
+    if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
     const Description d = read_description(a.model);
     const Model m = build_model(d);
     const Assembled s = assemble_model(m);
     const std::vector<DampedMode> dm = damped_modes(m.NU, s.MS, s.CS, s.KS);
     if (dm.empty()) throw Refused(d.path + ": the modes of the damped system could not be computed");
+    for (std::size_t i = 0; i < dm.size(); ++i) {
+        const std::string mode = "of damped mode " + std::to_string(i + 1);
+        refuse_overflow(dm[i].frequency, d.path, "the frequency", mode);
+        refuse_overflow(dm[i].damping_ratio, d.path, "the damping ratio", mode);
+    }
+    for (int32_t i = 0; i < m.LK; ++i)
+        refuse_overflow(s.OMEGA[static_cast<std::size_t>(i)], d.path, "the natural frequency",
+                        "of mode " + std::to_string(i + 1) + " of the frame");
     std::string csv = "mode,frequency,damping_ratio\n";
     std::cout << "Modes of the damped system (frame and dampers)\n"
               << " mode  frequency [rad/s]  damping ratio\n";
@@ -169,11 +206,12 @@ int modes(const Args& a) {
     }
     std::cout << "\nNatural frequencies of the frame without dampers [rad/s]\n";
     for (int32_t i = 0; i < m.LK; ++i) std::cout << "  " << e12(s.OMEGA[static_cast<std::size_t>(i)]) << "\n";
-    if (a.values.count("--csv")) write_file(a.values.at("--csv"), csv);
+    if (a.values.count("--csv")) write_output(a.values.at("--csv"), csv);
     return 0;
 }
 
 int tune(const Args& a) {
+    if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
     const Description d = read_description(a.model);
     const int32_t damper = positive_integer(a, "--damper", 1);
     const int32_t target = positive_integer(a, "--target", d.LK);
@@ -198,14 +236,18 @@ int tune(const Args& a) {
     std::printf("frequency ratio to mode %d of the frame; %d peaks of the curve computed in the search\n", t.mode,
                 r.evaluations);
     if (a.values.count("-o"))
-        write_file(a.values.at("-o"),
-                   tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+        write_output(a.values.at("-o"),
+                     tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));
     return 0;
 }
 
 }  // namespace
 
 int run_design(int argc, char** argv) {
+    // A reader of a FIFO or a pipe that goes away is a failure to write,
+    // reported, not an end without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+    const InterruptScope interrupts;
     try {
         const std::string command = argc > 1 ? argv[1] : "";
         if (command == "-h" || command == "--help") {
@@ -224,6 +266,9 @@ int run_design(int argc, char** argv) {
     } catch (const Usage& u) {
         std::cerr << "varnostik-design: " << u.what << "\n" << kUsage;
         return 2;
+    } catch (const Interrupted& i) {
+        std::cerr << "varnostik-design: interrupted by " << interrupt_name(i.signal) << "\n";
+        return 128 + i.signal;
     } catch (const Refused& r) {
         std::cerr << "varnostik-design: " << r.what() << "\n";
         return 1;

@@ -1,4 +1,4 @@
-// The one file of the companion that calls into plot/.
+// The one file of the companion that calls into plot/'s drawing.
 #include "design/plot_link.h"
 
 #include <numbers>
@@ -14,7 +14,8 @@ std::string shortest_text(double v) { return plot::shortest(v); }
 double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
-                          const std::string& output, bool hz, bool polish, const std::string& title) {
+                          const std::string& output, bool hz, bool polish, const std::string& title,
+                          std::string& picture) {
     const auto format = plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
@@ -45,13 +46,12 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
-    const std::string script = plot::gnuplot_script(c, style, *format, output);
-    plot::GnuplotProcess gnuplot;
-    if (std::string e = gnuplot.start(); !e.empty()) return e;
-    gnuplot.feed(script);
-    const plot::GnuplotProcess::Outcome done = gnuplot.finish();
-    if (done.kind != plot::GnuplotProcess::Outcome::Kind::done)
-        return done.message.empty() ? std::string("gnuplot was interrupted") : done.message;
+    // gnuplot draws in a private folder under a name of plot/'s making: no
+    // name the user gave reaches it.
+    plot::Drawing drawn = plot::draw(c, style, *format);
+    if (drawn.outcome.kind != plot::GnuplotProcess::Outcome::Kind::done)
+        return drawn.outcome.message.empty() ? std::string("gnuplot was interrupted") : drawn.outcome.message;
+    picture = std::move(drawn.bytes);
     return "";
 }
 

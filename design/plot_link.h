@@ -15,10 +15,13 @@ std::string shortest_text(double v);
 // An angle in degrees brought into (-180, 180].
 double wrap_phase(double degrees);
 
-// Draws the plotted unknowns' curves and every tuned mass's stroke into
-// output (.svg, .png or .pdf).  Empty when drawn, otherwise what failed.
+// Draws the plotted unknowns' curves and every tuned mass's stroke as a
+// picture of the format output's name asks for (.svg, .png or .pdf), its
+// bytes into picture; output itself is not written.  Empty when drawn,
+// otherwise what failed.
 // The natural frequencies OMEGA of the frame are marked where they fall.
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
-                          const std::string& output, bool hz, bool polish, const std::string& title);
+                          const std::string& output, bool hz, bool polish, const std::string& title,
+                          std::string& picture);
 
 }  // namespace design

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "design/analysis_link.h"
+#include "design/interrupt.h"
 #include "design/plot_link.h"
 
 namespace design {
@@ -56,6 +57,7 @@ Response compute_response(const Model& m, const std::string& file) {
     if (m.shear_frame) r.drift.assign(static_cast<std::size_t>(m.LK), {});
     std::vector<double> x, refined;
     for (const double LAMBDA : r.lambda) {
+        stop_if_interrupted();
         const Stepper::Solved solved = stepper.solve(LAMBDA, x, refined);
         if (solved == Stepper::Solved::singular)
             throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(LAMBDA));

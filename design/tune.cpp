@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "design/analysis_link.h"
+#include "design/interrupt.h"
+#include "design/plot_link.h"
 #include "design/response.h"
 
 namespace design {
@@ -66,6 +68,20 @@ Description with_tuning(Description d, int32_t damper, double ratio, double zeta
 
 constexpr double kInfinite = std::numeric_limits<double>::infinity();
 
+// A result shown or written must be a number: one beyond the range of
+// numbers (a force too large, a singular step) ends the command, naming
+// what and where.
+void refuse_overflow(const Description& d, const char* tuning, const Extremes& e, int32_t target, int32_t damper) {
+    auto check = [&](const Peak& p, const std::string& quantity) {
+        if (!std::isfinite(p.value))
+            throw Refused(d.path + ": " + quantity + " with the " + tuning + " tuning at LAMBDA=" +
+                          shortest_text(p.lambda) + " is beyond the range of numbers (" + shortest_text(p.value) +
+                          ")");
+    };
+    check(e.amplitude, "the largest amplitude of unknown " + std::to_string(target));
+    check(e.stroke, "the largest stroke of tuned mass " + std::to_string(damper));
+}
+
 }  // namespace
 
 Extremes extremes(const Model& m, double from, double to, int32_t target, int32_t damper) {
@@ -114,6 +130,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     r.given.frequency_ratio = own / reference;
     r.given.damping_ratio = tmd_values(t, modes.OMEGA).damping / (2.0 * t.mass * own);
     r.given.extremes = extremes(given, given.LAMMIN, given.LAMMAX, target, damper);
+    refuse_overflow(d, "given", r.given.extremes, target, damper);
 
     // Den Hartog's tuning for the mode nearest the damper's frequency, with
     // the mass ratio to that mode's modal mass at the damper's storey.
@@ -135,24 +152,33 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
         r.start.damping_ratio = std::sqrt(3.0 * mu / (8.0 * (1.0 + mu) * (1.0 + mu) * (1.0 + mu)));
         r.start.extremes = extremes(build_model(with_tuning(d, damper, r.start.frequency_ratio, r.start.damping_ratio)),
                                     given.LAMMIN, given.LAMMAX, target, damper);
+        refuse_overflow(d, "Den Hartog", r.start.extremes, target, damper);
     }
 
     // Nelder-Mead on (frequency ratio, log damping ratio) for the continuous
     // peak, restarted around its best point until a restart gains nothing:
     // the peak is a maximum of several curves and has kinks where two
     // peaks are equal, on which a single simplex may stall.
+    // A candidate whose peak is not a finite number is given up: it ranks
+    // last, and a simplex whose best is not finite stops.
     auto peak = [&](const std::array<double, 2>& p) {
+        stop_if_interrupted();
         ++r.evaluations;
         if (!(p[0] > 0) || !std::isfinite(p[1])) return kInfinite;
         try {
             const Model m = build_model(with_tuning(d, damper, p[0], std::exp(p[1])));
-            return extremes(m, m.LAMMIN, m.LAMMAX, target, 0).amplitude.value;
+            const double v = extremes(m, m.LAMMIN, m.LAMMAX, target, 0).amplitude.value;
+            return std::isfinite(v) ? v : kInfinite;
         } catch (const Refused&) {
             return kInfinite;
         }
     };
     std::array<double, 2> best{r.start.frequency_ratio, std::log(std::max(r.start.damping_ratio, 1e-4))};
     double best_value = peak(best);
+    if (!std::isfinite(best_value)) {
+        best = {r.given.frequency_ratio, std::log(std::max(r.given.damping_ratio, 1e-4))};
+        best_value = peak(best);
+    }
     double scale = 1.0;
     for (int restart = 0; restart < 8; ++restart) {
         std::array<std::array<double, 2>, 3> s{best, best, best};
@@ -163,7 +189,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
             std::array<int, 3> o{0, 1, 2};
             std::sort(o.begin(), o.end(), [&](int a, int b) { return f[a] < f[b]; });
             const int lo = o[0], mid = o[1], hi = o[2];
-            if (f[hi] - f[lo] <= 1e-11 * std::fabs(f[lo])) break;
+            if (!std::isfinite(f[lo]) || f[hi] - f[lo] <= 1e-11 * std::fabs(f[lo])) break;
             std::array<double, 2> c{(s[lo][0] + s[mid][0]) / 2, (s[lo][1] + s[mid][1]) / 2};
             auto along = [&](double k) {
                 return std::array<double, 2>{c[0] + k * (s[hi][0] - c[0]), c[1] + k * (s[hi][1] - c[1])};
@@ -204,6 +230,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     r.tuned.damping_ratio = std::exp(best[1]);
     r.tuned.extremes = extremes(build_model(with_tuning(d, damper, best[0], r.tuned.damping_ratio)), given.LAMMIN,
                                 given.LAMMAX, target, damper);
+    refuse_overflow(d, "tuned", r.tuned.extremes, target, damper);
     return r;
 }
 

@@ -273,8 +273,6 @@ int make_outputs(const Options& o, const std::vector<double>& natural) {
     for (auto& p : outs) {
         if (const int sig = interrupted()) return interrupted_status(sig);
         const std::string e = p->commit();
-        // A wait for a FIFO's reader ends on an interrupt too.
-        if (const int sig = interrupted(); !e.empty() && sig) return interrupted_status(sig);
         if (!e.empty()) return failed(kExitDrawing, e);
     }
     return kExitDone;

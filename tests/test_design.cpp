@@ -4,14 +4,25 @@
 // digits, and every refusal of a description.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cmath>
 #include <complex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/reference_complex.h"
@@ -261,6 +272,14 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
         {__LINE__, frame + tmd + "dampign_ratio = 0.1\n" + force + sweep,
          "m.toml:10: tmd[1].dampign_ratio: unknown key"},
         {__LINE__, frame + force + sweep + "colour = 1\n", "m.toml:11: sweep.colour: unknown key"},
+        // A tuned mass given neither damping nor damping_ratio is no
+        // undamped tuned mass: the description is refused.
+        {__LINE__, frame + "[[tmd]]\nstorey = 2\nmass = 0.1\nfrequency_ratio = 1.0\n" + force + sweep,
+         "m.toml:5: tmd[1].damping_ratio: give exactly one of damping_ratio, damping"},
+        {__LINE__, frame + "[[tmd]]\nstorey = 2\nmass = 0.1\nstiffness = 1.0\n" + tmd + force + sweep,
+         "m.toml:5: tmd[1].damping_ratio: give exactly one of damping_ratio, damping"},
+        {__LINE__, frame + tmd + "[[tmd]]\nstorey = 1\nmass = 0.1\nstiffness = 1.0\n" + force + sweep,
+         "m.toml:10: tmd[2].damping_ratio: give exactly one of damping_ratio, damping"},
         {__LINE__, "[frame]\nmasses = [1.0, \"x\"]\nstiffnesses = [1.0, 1.0]\n",
          "m.toml:2: frame.masses: must be a number"},
         {__LINE__, "[frame]\nmasses = [1.0, 0.0]\nstiffnesses = [1.0, 1.0]\ndamping_ratios = [0.0, 0.0]\n",
@@ -400,6 +419,324 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
         ASSERT_EQ(o.files.count("r.svg"), 1u);
         const std::string& svg = o.files.at("r.svg");
         for (const auto& [text, times] : row.shown) EXPECT_EQ(count(svg, text), times) << text;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The example frame with its tuned mass, as the hostile-name runs use it.
+std::string example_description() {
+    std::ifstream in(VARNOSTIK_EXAMPLES "/rama3t.toml");
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A folder of a test's own beside the run's folder: its files, links and
+// FIFOs set up before the run and looked at after it.
+struct Side {
+    fs::path path;
+    Side() {
+        std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vdside_XXXXXX";
+        if (mkdtemp(dir.data()) != nullptr) path = dir;
+    }
+    ~Side() {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+    void file(const std::string& name, const std::string& text) const { std::ofstream(path / name) << text; }
+    // What is there: a file's bytes, "-> target" for a link, "fifo", "folder",
+    // "socket".
+    std::map<std::string, std::string> entries() const {
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(path)) {
+            const std::string name = e.path().filename().string();
+            if (e.is_symlink())
+                m[name] = "-> " + fs::read_symlink(e.path()).string();
+            else if (e.is_fifo())
+                m[name] = "fifo";
+            else if (e.is_directory())
+                m[name] = "folder";
+            else if (e.is_socket())
+                m[name] = "socket";
+            else {
+                std::ifstream in(e.path(), std::ios::binary);
+                m[name] = std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            }
+        }
+        return m;
+    }
+    // The arguments with "@" at the start of one standing for the folder.
+    std::vector<std::string> args(std::vector<std::string> a) const {
+        for (std::string& s : a)
+            if (!s.empty() && s[0] == '@') s = path.string() + s.substr(1);
+        return a;
+    }
+};
+
+// Hostile and careless output names: no name runs a command, no output
+// replaces the description or another output (nothing at all is written
+// then), a link planted at a name the writer might use is not followed, a
+// user's own file beside the outputs is untouched, and a link given as
+// the output keeps its place while its target takes the bytes.
+TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
+    const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+    const std::string text = example_description();
+    const std::string with_files = text + "\n[files]\n";
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+        std::vector<std::string> written;  // files of the side folder that may change or appear
+        bool needs_gnuplot = false;
+    } rows[] = {
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; cat >/dev/null; echo .svg"}, 1,
+         "cannot write |touch PWNED; cat >/dev/null; echo .svg", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "|touch PWNED; echo .svg"}, 0, "",
+         {"c.csv"}, true},
+        {__LINE__, {"response", "@/d.svg", "--csv", "@/c.csv", "-o", "@/d.svg"}, 1,
+         "the description @/d.svg and -o @/d.svg are the same file", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/model.toml"}, 1,
+         "the output would replace what is read", {}},
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/a.svg", "-o", "@/./a.svg"}, 1,
+         "one output would replace the other", {}},
+        {__LINE__, {"build", "@/model", "--dir", "@"}, 1, "the description @/model and the data file @/model", {}},
+        {__LINE__, {"build", "@/m.toml", "--dir", "@"}, 1, "and the data file @/m.toml are the same file", {}},
+        {__LINE__, {"build", "@/r.toml", "--dir", "@"}, 1, "and the results file @/r.toml are the same file", {}},
+        {__LINE__, {"build", "@/x.in", "--dir", "@"}, 1, "and the answers @/x.in are the same file", {}},
+        {__LINE__, {"tune", "@/model.toml", "-o", "@/model.toml"}, 1, "the output would replace what is read", {}},
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/link.toml"}, 1, "are the same file", {}},
+        // A link planted at the name the old writer used, and a user's
+        // own file of that kind of name: neither is touched.
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/out.csv"}, 0, "", {"out.csv"}},
+        {__LINE__, {"build", "@/model.toml", "--dir", "@"}, 0, "", {"model", "model.in"}},
+        // A link given as the output: its target replaced, the link kept.
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/to-victim"}, 0, "", {"victim"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.needs_gnuplot && !gnuplot) continue;
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", text);
+        side.file("model", text);
+        side.file("d.svg", text);
+        side.file("m.toml", with_files + "data = \"m.toml\"\n");
+        side.file("r.toml", with_files + "results = \"r.toml\"\n");
+        side.file("x.in", with_files + "data = \"x\"\n");
+        side.file("victim", "the user's own\n");
+        side.file("model.tmp", "the user's own\n");
+        fs::create_symlink("victim", side.path / "out.csv.tmp");
+        fs::create_symlink("victim", side.path / "to-victim");
+        fs::create_symlink("model.toml", side.path / "link.toml");
+        const auto before = side.entries();
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, row.status) << o.err;
+        std::string err = row.err;
+        for (std::size_t at; (at = err.find('@')) != std::string::npos;) err.replace(at, 1, side.path.string());
+        EXPECT_NE(o.err.find(err), std::string::npos) << o.err;
+        // Nothing ran: no file of that name in either folder.
+        EXPECT_EQ(o.files.count("PWNED"), 0u);
+        const auto after = side.entries();
+        EXPECT_FALSE(after.count("PWNED"));
+        for (const auto& [name, was] : before) {
+            ASSERT_TRUE(after.count(name)) << name << " is gone";
+            if (std::find(row.written.begin(), row.written.end(), name) == row.written.end()) {
+                EXPECT_EQ(after.at(name), was) << name << " changed";
+            }
+        }
+        for (const auto& [name, now] : after) {
+            if (!before.count(name)) {
+                EXPECT_NE(std::find(row.written.begin(), row.written.end(), name), row.written.end())
+                    << name << " was left behind";
+            }
+        }
+        if (row.status == 0 && std::find(row.written.begin(), row.written.end(), "victim") != row.written.end()) {
+            EXPECT_EQ(after.at("to-victim"), "-> victim");
+            EXPECT_EQ(after.at("victim").rfind("mode,frequency,damping_ratio\n", 0), 0u);
+        }
+        if (row.needs_gnuplot) {
+            EXPECT_EQ(o.files.count("|touch PWNED; echo .svg"), 1u) << "the picture under its name";
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An interrupt ends varnostik-design with 128 + N and a line that names
+// the signal, whatever it was doing: waiting for a FIFO's reader (with a
+// finished output in its temporary file beside it), drawing, or tuning.
+// Nothing is left behind: no output, no temporary file beside the
+// outputs, no private folder of the picture.
+TEST(Design, InterruptsEndWithTheSignalsStatusAndLeaveNothing) {
+    const bool gnuplot = std::system("command -v gnuplot >/dev/null 2>&1") == 0;
+    std::string fine = example_description();
+    fine.replace(fine.find("step = 0.1"), 10, "step = 0.002");
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        int signal;
+        bool needs_gnuplot = false;
+        bool while_drawing = false;  // sent once gnuplot's private folder is there
+    } rows[] = {
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/fifo"}, SIGTERM},
+        {__LINE__, {"modes", "@/model.toml", "--csv", "@/fifo"}, SIGHUP},
+        // The answers wait in their temporary file while the data file,
+        // a FIFO, waits for its reader.
+        {__LINE__, {"build", "@/model.toml", "--dir", "@"}, SIGINT},
+        // The CSV waits while the picture goes to the FIFO.
+        {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "@/fifo.svg"}, SIGTERM, true},
+        {__LINE__, {"response", "@/fine.toml", "--csv", "@/c.csv", "-o", "@/p.svg"}, SIGTERM, true, true},
+        {__LINE__, {"tune", "@/fine.toml", "-o", "@/t.toml"}, SIGHUP},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        if (row.needs_gnuplot && !gnuplot) continue;
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", example_description());
+        side.file("fine.toml", fine);
+        for (const char* name : {"fifo", "fifo.svg", "model"}) ASSERT_EQ(mkfifo((side.path / name).c_str(), 0600), 0);
+        ASSERT_TRUE(fs::create_directory(side.path / "tmp"));
+        const auto before = side.entries();
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        r.env = {{"TMPDIR", (side.path / "tmp").string()}};
+        r.signal = row.signal;
+        // Sent a moment after the start: by then the command waits for the
+        // FIFO's reader or computes; either way it must end the same.  While
+        // drawing: once gnuplot's private folder is there (or, on a machine
+        // too slow to catch it, later all the same).
+        const auto start = std::chrono::steady_clock::now();
+        const fs::path tmp = side.path / "tmp";
+        r.when = [start, tmp, &row](const std::string&, const std::string&) {
+            const auto waited = std::chrono::steady_clock::now() - start;
+            if (row.while_drawing) return !fs::is_empty(tmp) || waited > std::chrono::seconds(5);
+            return waited > std::chrono::milliseconds(400);
+        };
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, 128 + row.signal) << o.err;
+        const std::string name = row.signal == SIGTERM ? "SIGTERM" : row.signal == SIGINT ? "SIGINT" : "SIGHUP";
+        EXPECT_NE(o.err.find("varnostik-design: interrupted by " + name + "\n"), std::string::npos) << o.err;
+        EXPECT_EQ(side.entries(), before);
+        EXPECT_TRUE(fs::is_empty(side.path / "tmp")) << "the picture's private folder is left";
+    }
+}
+
+// A result beyond the range of numbers ends the command with status 1,
+// naming the quantity and the frequency, with no output written; the
+// tuning gives it up at once instead of searching on infinite peaks.
+TEST(Design, ValuesBeyondTheRangeOfNumbersEndTheCommand) {
+    struct Row {
+        int line;
+        std::vector<std::string> args;
+        std::string force;
+        int status;
+        std::string err;
+    } rows[] = {
+        {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e300", 1,
+         "m.toml: the amplitude of unknown 1 at LAMBDA=4 is beyond the range of numbers (inf)"},
+        {__LINE__, {"tune", "@/m.toml", "-o", "@/t.toml"}, "1e300", 1,
+         "m.toml: the largest amplitude of unknown 3 with the given tuning at LAMBDA=4 is beyond the range of numbers"},
+        {__LINE__, {"tune", "@/m.toml", "--target", "4"}, "-1e300", 1,
+         "the largest amplitude of unknown 4 with the given tuning at LAMBDA="},
+        // Large but within the range: computed and written.
+        {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e100", 0, ""},
+    };
+    std::string text = example_description();
+    const std::size_t cos = text.find("cos = [0.0, 0.0, 100.0]");
+    ASSERT_NE(cos, std::string::npos);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("m.toml", std::string(text).replace(cos, 23, "cos = [0.0, 0.0, " + row.force + "]"));
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args(row.args);
+        const auto start = std::chrono::steady_clock::now();
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(o.status, row.status) << o.err;
+        EXPECT_NE(o.err.find(row.err), std::string::npos) << o.err;
+        EXPECT_EQ(side.entries().size(), row.status == 0 ? 2u : 1u) << "an output was written";
+        if (row.status != 0) {
+            EXPECT_EQ(o.out.find("inf"), std::string::npos) << o.out;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// An output that is not a regular file takes the bytes in place: standard
+// output by "-" or its own name, a FIFO read by another (it stays a FIFO);
+// a socket, which cannot be opened, is refused at once.
+TEST(Design, OutputsToStreamsAreWrittenInPlace) {
+    enum class To { out, fifo, socket };
+    struct Row {
+        int line;
+        std::string csv;
+        To to;
+        int status;
+    } rows[] = {
+        {__LINE__, "-", To::out, 0},
+        {__LINE__, "/dev/stdout", To::out, 0},
+        {__LINE__, "/dev/fd/1", To::out, 0},
+        {__LINE__, "@/fifo", To::fifo, 0},
+        {__LINE__, "@/socket", To::socket, 1},
+    };
+    const std::string header = "mode,frequency,damping_ratio\n1,";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        Side side;
+        ASSERT_FALSE(side.path.empty());
+        side.file("model.toml", example_description());
+        ASSERT_EQ(mkfifo((side.path / "fifo").c_str(), 0600), 0);
+        const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_GE(sock, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const std::string name = (side.path / "socket").string();
+        ASSERT_LT(name.size(), sizeof addr.sun_path);
+        std::memcpy(addr.sun_path, name.c_str(), name.size() + 1);
+        ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+        std::string read;
+        std::thread reader;
+        if (row.to == To::fifo)
+            reader = std::thread([&] {
+                std::ifstream in(side.path / "fifo", std::ios::binary);
+                read.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            });
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = side.args({"modes", "@/model.toml", "--csv", row.csv});
+        r.timeout = std::chrono::milliseconds(10000);
+        const e2e::Outcome o = e2e::run(r);
+        if (reader.joinable()) reader.join();
+        close(sock);
+        EXPECT_FALSE(o.timed_out);
+        EXPECT_EQ(o.status, row.status) << o.err;
+        if (row.status == 0) {
+            const std::string& got = row.to == To::out ? o.out : read;
+            EXPECT_NE(got.find(header), std::string::npos) << got;
+        } else {
+            EXPECT_NE(o.err.find("cannot write " + name), std::string::npos) << o.err;
+        }
+        const auto after = side.entries();
+        EXPECT_EQ(after.size(), 3u);
+        EXPECT_EQ(after.at("fifo"), "fifo");
     }
 }
 

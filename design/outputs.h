@@ -1,0 +1,67 @@
+// The companion's outputs: checked against the description and against
+// each other before anything is written, then written whole, all of them
+// or none.
+//
+// A regular file or a new name goes through the text layer's whole-file
+// writer: a new file of a random name made beside it (beside the final
+// target when the name is a link, which stays a link), flushed and renamed
+// over it with the replaced file's permission bits.  A name of one of the
+// process's own descriptors ("-", /dev/stdout, /dev/fd/N...) takes the
+// bytes through that descriptor; anything else that is not a regular file
+// (a device, a FIFO, a socket, a terminal) is written in place, never
+// truncated and never renamed over; both are written here, so that the
+// wait for a reader ends at an interrupt.  A failure or an interrupt
+// removes the new files and leaves every old file as it was.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "textio/whole_file.h"
+
+namespace design {
+
+// A file a command reads or writes, by its role ("the description", "--csv").
+struct FileRole {
+    std::string role;
+    std::string path;
+    bool output = true;
+};
+
+// Throws Refused, naming both, when an output is the description or
+// another output: the same file by device and inode where it exists, by
+// its normalised path where it does not yet.
+void refuse_clashes(const std::vector<FileRole>& files);
+
+class OutputSet {
+public:
+    OutputSet() = default;
+    OutputSet(const OutputSet&) = delete;
+    OutputSet& operator=(const OutputSet&) = delete;
+    ~OutputSet();  // removes every temporary file not put in place
+
+    // The bytes of one output, written to its temporary file at once;
+    // throws Refused when that cannot be done.
+    void prepare(const std::string& path, const std::string& bytes);
+
+    // Puts every prepared output in place: the streams and devices first
+    // (they may wait for a reader), then the renames.  Throws Refused or
+    // Interrupted.
+    void commit();
+
+private:
+    struct Pending {
+        std::string path;    // as given, for messages
+        std::string bytes;   // for a descriptor or a device
+        int descriptor = -1; // an inherited descriptor the bytes go through
+        bool in_place = false;
+        std::unique_ptr<textio::Replacement> file;  // a file made beside its name
+    };
+    std::vector<Pending> pending_;
+};
+
+// Writes one output as OutputSet does.
+void write_output(const std::string& path, const std::string& bytes);
+
+}  // namespace design

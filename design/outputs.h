@@ -2,16 +2,12 @@
 // each other before anything is written, then written whole, all of them
 // or none.
 //
-// A regular file or a new name goes through the text layer's whole-file
-// writer: a new file of a random name made beside it (beside the final
-// target when the name is a link, which stays a link), flushed and renamed
-// over it with the replaced file's permission bits.  A name of one of the
-// process's own descriptors ("-", /dev/stdout, /dev/fd/N...) takes the
-// bytes through that descriptor; anything else that is not a regular file
-// (a device, a FIFO, a socket, a terminal) is written in place, never
-// truncated and never renamed over; both are written here, so that the
-// wait for a reader ends at an interrupt.  A failure or an interrupt
-// removes the new files and leaves every old file as it was.
+// Each goes through the text layer's whole-file writer (a regular file
+// replaced by a rename, a link followed and kept, the program's own
+// descriptors and devices, FIFOs and terminals written in place); every
+// wait, for a FIFO's reader or for room in a pipe, ends at an interrupt.
+// A failure or an interrupt removes the new files and leaves every old
+// file as it was.
 #pragma once
 
 #include <memory>
@@ -51,14 +47,7 @@ public:
     void commit();
 
 private:
-    struct Pending {
-        std::string path;    // as given, for messages
-        std::string bytes;   // for a descriptor or a device
-        int descriptor = -1; // an inherited descriptor the bytes go through
-        bool in_place = false;
-        std::unique_ptr<textio::Replacement> file;  // a file made beside its name
-    };
-    std::vector<Pending> pending_;
+    std::vector<std::unique_ptr<textio::Replacement>> pending_;
 };
 
 // Writes one output as OutputSet does.

@@ -173,37 +173,6 @@ const char* const kNoGnuplot =
     "gnuplot is not on the PATH: install the Debian package gnuplot-nox (tools/install-deps does), "
     "or write the curves with --csv PATH and the drawing script with --script PATH, which need no gnuplot";
 
-// An output that is a FIFO: opening it waits for its reader, a wait that
-// is made here in short turns, so that an interrupt ends it.  The end
-// opened is held while the output is put in place: the output's own open
-// then finds the reader there at once, and the reader sees no end of file
-// in between.
-class FifoReader {
-public:
-    FifoReader() = default;
-    FifoReader(const FifoReader&) = delete;
-    FifoReader& operator=(const FifoReader&) = delete;
-    ~FifoReader() {
-        if (fd_ >= 0) close(fd_);
-    }
-    // 0, or the exit status (interrupted).  Anything else that fails is
-    // left to the output's own open to tell.
-    int wait(const std::string& path) {
-        struct stat st {};
-        if (path == "-" || stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return 0;
-        while ((fd_ = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-            if (errno != ENXIO && errno != EINTR) return 0;  // ENXIO: no reader yet
-            if (const int sig = interrupted()) return interrupted_status(sig);
-            pollfd fd{interrupt_fd(), POLLIN, 0};
-            poll(&fd, 1, 20);
-        }
-        return 0;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 // The natural frequencies of the results file named with --results, read
 // up to them only; 0, or the exit status.
 class Heads : public RecordSink {
@@ -265,16 +234,15 @@ int make_outputs(const Options& o, const std::vector<double>& natural) {
         }
         if (!e.empty()) return failed(kExitDrawing, "cannot draw " + output + ": " + e);
     }
-    // Every FIFO's reader is there before any output is put in place: an
-    // interrupt while one is awaited leaves no output behind.
-    std::vector<FifoReader> readers(outs.size());
-    for (std::size_t k = 0; k < outs.size(); ++k)
-        if (const int status = readers[k].wait(outs[k]->path())) return status;
-    for (auto& p : outs) {
-        if (const int sig = interrupted()) return interrupted_status(sig);
-        const std::string e = p->commit();
-        if (!e.empty()) return failed(kExitDrawing, e);
-    }
+    // The streams first: a FIFO waits for its reader, and an interrupt
+    // then ends the run before any file is put in place.
+    for (const bool stream : {true, false})
+        for (auto& p : outs) {
+            if (p->stream() != stream) continue;
+            if (const int sig = interrupted()) return interrupted_status(sig);
+            const std::string e = p->commit();
+            if (!e.empty()) return failed(kExitDrawing, e);
+        }
     return kExitDone;
 }
 

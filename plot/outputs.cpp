@@ -16,13 +16,6 @@ std::string Output::create() { return file_.open(path_); }
 
 std::string Output::write(std::string_view bytes) { return file_.write(bytes); }
 
-std::string Output::close_temp() { return file_.close_temporary(); }
-
-bool Output::empty_file() const {
-    struct stat st {};
-    return stat(file_.temporary().c_str(), &st) != 0 || st.st_size == 0;
-}
-
 // A FIFO's wait for its reader ends on an interrupt, whenever it came.
 std::string Output::commit() { return file_.commit(interrupt_fd()); }
 

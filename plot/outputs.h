@@ -27,12 +27,6 @@ public:
     std::string create();
     // Appends to it (create() first); the error text on failure.
     std::string write(std::string_view bytes);
-    // Closes the file being made, before another program writes it by name.
-    std::string close_temp();
-    // The name of the file being made (empty for a stream).
-    const std::string& temp() const { return file_.temporary(); }
-    bool empty_file() const;
-
     // Puts the output in place: the rename, or the bytes to the stream.
     std::string commit();
 

@@ -207,6 +207,24 @@ TEST(WholeFile, DevicesAndFifosWrittenInPlace) {
             close(ends[1]);
         }
     }
+    {
+        SCOPED_TRACE("a FIFO whose reader stops reading: the wait for room ends at the wake-up");
+        const std::string fifo = dir / "fifo";
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // opened, never read
+        ASSERT_GE(reader, 0);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        textio::Replacement r;
+        EXPECT_EQ(r.prepare(fifo, std::string(1 << 20, 'x')), "");  // more than a pipe holds
+        std::thread other([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            EXPECT_EQ(write(ends[1], "!", 1), 1);
+        });
+        const std::string e = r.commit(ends[0]);
+        other.join();
+        EXPECT_NE(e.find("Interrupted system call"), std::string::npos) << e;
+        for (const int fd : {reader, ends[0], ends[1]}) close(fd);
+    }
     EXPECT_EQ(names_in(dir.path), (std::vector<std::string>{"fifo", "to-fifo"}));
 }
 

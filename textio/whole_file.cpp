@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -342,13 +343,6 @@ std::string Replacement::prepare(const std::string& path, std::string_view bytes
     return e;
 }
 
-std::string Replacement::close_temporary() {
-    if (kind_ != Kind::file) return {};
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 && close(fd) != 0 && errno != EINTR ? failed(errno) : std::string();
-}
-
 // Opens a device or FIFO for writing.  A FIFO without a reader is waited
 // for; with wake_fd, a few milliseconds at a time, the wait given up (EINTR)
 // once wake_fd is readable, so that an interrupt that came at any moment
@@ -365,7 +359,14 @@ static int open_in_place(const std::string& path, int wake_fd) {
             errno = err;
             return -1;
         }
+        // ENXIO: a FIFO without a reader yet, worth waiting for; a socket,
+        // which no open takes, says the same and is given up at once.
         if (errno != ENXIO) return -1;
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+            errno = ENXIO;
+            return -1;
+        }
         pollfd wake{wake_fd, POLLIN, 0};
         if (poll(&wake, 1, 20) > 0) {
             errno = EINTR;
@@ -379,7 +380,7 @@ std::string Replacement::commit(int wake_fd) {
     switch (kind_) {
     case Kind::none: return "cannot write " + path_ + ": the output was not made";
     case Kind::descriptor:
-        if (const int err = copy_held(target_fd_); err != 0) return failed(err);
+        if (const int err = copy_held(target_fd_, wake_fd); err != 0) return failed(err);
         break;
     case Kind::device: {
         // Written in place: no creation, no truncation.  Opening a FIFO
@@ -391,19 +392,13 @@ std::string Replacement::commit(int wake_fd) {
         if (fstat(fd, &st) != 0) e = failed(errno);
         else if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
             e = "cannot write " + path_ + ": it became a file while the outputs were made";
-        else if (const int err = copy_held(fd); err != 0) e = failed(err);
+        else if (const int err = copy_held(fd, wake_fd); err != 0) e = failed(err);
         if (close(fd) != 0 && errno != EINTR && e.empty()) e = failed(errno);
         if (!e.empty()) return e;
         break;
     }
     case Kind::file: {
         NewFile f{fd_, slot_, temp_};
-        if (f.fd < 0) {
-            // Written by another process by name: flushed through a
-            // descriptor of its own.
-            f.fd = ::open(temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (f.fd < 0) return failed(errno);
-        }
         const int err = put_in_place(f, target_);
         slot_ = f.slot;
         const int closed = close(f.fd);
@@ -420,14 +415,44 @@ std::string Replacement::commit(int wake_fd) {
     return {};
 }
 
-int Replacement::copy_held(int to) {
+namespace {
+
+// Waits until `to` takes bytes or wake_fd is readable; 0, or EINTR for the
+// wake-up.  A descriptor shared with other processes keeps its blocking
+// mode: the wait is a poll, and what follows it is at most one pipe page,
+// which a pipe that polls writable takes without blocking.
+int wait_for_room(int to, int wake_fd) {
+    pollfd fds[2] = {{to, POLLOUT, 0}, {wake_fd, POLLIN, 0}};
+    for (;;) {
+        const int n = poll(fds, 2, -1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (fds[1].revents & POLLIN) return EINTR;
+        return 0;  // writable, or an error the write itself will tell
+    }
+}
+
+}  // namespace
+
+int Replacement::copy_held(int to, int wake_fd) {
     if (lseek(fd_, 0, SEEK_SET) != 0) return errno;
+    constexpr std::size_t kPipePage = 4096;
     char buf[1 << 16];
     for (;;) {
         const ssize_t n = read(fd_, buf, sizeof buf);
         if (n == 0) return 0;
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || !write_fd(to, buf, static_cast<std::size_t>(n))) return errno != 0 ? errno : EIO;
+        if (n < 0) return errno;
+        if (wake_fd < 0) {
+            if (!write_fd(to, buf, static_cast<std::size_t>(n))) return errno != 0 ? errno : EIO;
+            continue;
+        }
+        for (std::size_t done = 0; done < static_cast<std::size_t>(n);) {
+            if (const int err = wait_for_room(to, wake_fd); err != 0) return err;
+            const std::size_t part = std::min(kPipePage, static_cast<std::size_t>(n) - done);
+            if (!write_fd(to, buf + done, part)) return errno != 0 ? errno : EIO;
+            done += part;
+        }
     }
 }
 

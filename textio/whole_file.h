@@ -53,8 +53,9 @@ public:
     std::string prepare(const std::string& path, std::string_view bytes);
     // Puts the output in place: the rename, or the bytes through the
     // descriptor or to the device.  The error text, or empty.  A FIFO
-    // waits for its reader; given wake_fd, that wait ends (EINTR) as soon
-    // as wake_fd is readable, as a program's interrupt descriptor is.
+    // waits for its reader; given wake_fd, that wait, and a wait for room
+    // in a pipe or FIFO whose reader has stopped reading, ends (EINTR) as
+    // soon as wake_fd is readable, as a program's interrupt descriptor is.
     std::string commit(int wake_fd = -1);
     // Gives the output up: the new file removed, nothing written.
     void discard();
@@ -62,17 +63,13 @@ public:
     const std::string& path() const { return path_; }
     // Whether the bytes go to a descriptor or a device (no file is made).
     bool in_place() const { return kind_ != Kind::file; }
-    // The new file's name, for a file (empty otherwise), and the closing of
-    // its descriptor when another process is to write it by name; commit
-    // then flushes it through a descriptor of its own.
-    const std::string& temporary() const { return temp_; }
-    std::string close_temporary();
 
 private:
     enum class Kind { none, descriptor, device, file };
     std::string failed(int err) const;
-    // Copies the waiting bytes to the descriptor; 0 or an errno value.
-    int copy_held(int to);
+    // Copies the waiting bytes to the descriptor; 0 or an errno value
+    // (EINTR when wake_fd became readable while a reader kept no room).
+    int copy_held(int to, int wake_fd);
 
     std::string path_;
     Kind kind_ = Kind::none;

@@ -115,6 +115,13 @@ std::string e12(double v) {
 
 int build(const Args& a) {
     const Description d = read_description(a.model);
+    if (d.has_ground)
+        throw Refused(where(d.path, d.load_line, "ground",
+                            "build writes the program's data file, which loads the storeys only: a tuned mass's "
+                            "share of the ground's inertia cannot be written (response, peaks and random compute "
+                            "under the ground's motion)"));
+    require_table(d, "force");
+    require_table(d, "sweep");
     const Model m = build_model(d);
     const std::filesystem::path dir = a.values.count("--dir") ? a.values.at("--dir") : ".";
     if (!std::filesystem::is_directory(dir)) throw Refused(dir.string() + ": no such folder");
@@ -131,7 +138,12 @@ int response(const Args& a) {
     std::string lang = a.values.count("--lang") ? a.values.at("--lang") : "pl";
     if (lang != "pl" && lang != "en") throw Usage{"--lang takes pl or en"};
     const bool hz = a.flags.count("--hz") > 0;
+    const std::string quantity = a.values.count("--quantity") ? a.values.at("--quantity") : "displacement";
+    if (quantity != "displacement" && quantity != "acceleration")
+        throw Usage{"--quantity takes displacement or acceleration"};
     const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
     write_file(a.values.at("--csv"), response_csv(r, hz));
@@ -142,7 +154,7 @@ int response(const Args& a) {
     if (a.values.count("-o")) {
         const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
         const std::string error =
-            draw_response(r, m, assemble_model(m).OMEGA, a.values.at("-o"), hz, lang == "pl", title);
+            draw_response(r, m, m.OMEGA, a.values.at("-o"), hz, lang == "pl", title, quantity == "acceleration");
         if (!error.empty()) {
             std::cerr << "varnostik-design: " << error << "\n";
             return 3;
@@ -154,8 +166,8 @@ int response(const Args& a) {
 int modes(const Args& a) {
     const Description d = read_description(a.model);
     const Model m = build_model(d);
-    const Assembled s = assemble_model(m);
-    const std::vector<DampedMode> dm = damped_modes(m.NU, s.MS, s.CS, s.KS);
+    const Model& s = m;
+    const std::vector<DampedMode> dm = damped_modes(m.NU, m.MS, m.CS, m.KS);
     if (dm.empty()) throw Refused(d.path + ": the modes of the damped system could not be computed");
     std::string csv = "mode,frequency,damping_ratio\n";
     std::cout << "Modes of the damped system (frame and dampers)\n"
@@ -175,6 +187,8 @@ int modes(const Args& a) {
 
 int tune(const Args& a) {
     const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
     const int32_t damper = positive_integer(a, "--damper", 1);
     const int32_t target = positive_integer(a, "--target", d.LK);
     const TuneResult r = design::tune(d, damper, target);
@@ -217,7 +231,8 @@ int run_design(int argc, char** argv) {
             return 0;
         }
         if (command == "build") return build(parse(argc, argv, {"--dir"}, {}));
-        if (command == "response") return response(parse(argc, argv, {"--csv", "-o", "--lang"}, {"--hz"}));
+        if (command == "response")
+            return response(parse(argc, argv, {"--csv", "-o", "--lang", "--quantity"}, {"--hz"}));
         if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
         if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};

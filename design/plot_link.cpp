@@ -14,7 +14,8 @@ std::string shortest_text(double v) { return plot::shortest(v); }
 double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
-                          const std::string& output, bool hz, bool polish, const std::string& title) {
+                          const std::string& output, bool hz, bool polish, const std::string& title,
+                          bool acceleration) {
     const auto format = plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
@@ -33,11 +34,16 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
         s.phase = {x, plot::unwrap_degrees(phase)};
         c.series.push_back(std::move(s));
     };
+    if (acceleration) c.quantity = plot::Quantity::acceleration;
+    const auto& amplitude = acceleration ? r.acceleration : r.amplitude;
+    const auto& phase = acceleration ? r.acceleration_phase : r.phase;
     for (int32_t k : m.plot)
-        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)]);
+        add(k, amplitude[static_cast<std::size_t>(k - 1)], phase[static_cast<std::size_t>(k - 1)]);
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
-    // and named a stroke in the key below.
-    for (std::size_t t = 0; t < r.stroke.size(); ++t)
+    // and named a stroke in the key below; a stroke is a displacement, not
+    // drawn beside accelerations.
+    const std::size_t strokes = acceleration ? 0 : r.stroke.size();
+    for (std::size_t t = 0; t < strokes; ++t)
         add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t]);
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
@@ -45,7 +51,7 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     std::string script = plot::gnuplot_script(c, style, *format, output);
     const std::string word = polish ? "niewiadoma " : "unknown ";
     const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
-    for (std::size_t t = 0; t < r.stroke.size(); ++t) {
+    for (std::size_t t = 0; t < strokes; ++t) {
         const std::string from = "title '" + word + std::to_string(m.LK + static_cast<int32_t>(t) + 1) + "'";
         const std::size_t at = script.find(from);
         if (at != std::string::npos)

@@ -16,9 +16,12 @@ std::string shortest_text(double v);
 double wrap_phase(double degrees);
 
 // Draws the plotted unknowns' curves and every tuned mass's stroke into
-// output (.svg, .png or .pdf).  Empty when drawn, otherwise what failed.
-// The natural frequencies OMEGA of the frame are marked where they fall.
+// output (.svg, .png or .pdf); with acceleration the plotted unknowns'
+// absolute accelerations, without the strokes.  Empty when drawn,
+// otherwise what failed.  The natural frequencies OMEGA of the frame are
+// marked where they fall.
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
-                          const std::string& output, bool hz, bool polish, const std::string& title);
+                          const std::string& output, bool hz, bool polish, const std::string& title,
+                          bool acceleration = false);
 
 }  // namespace design

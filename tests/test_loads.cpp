@@ -1,0 +1,234 @@
+// varnostik-design under the ground's motion and white noise: the response
+// against closed forms and a complex solve in long double, the equal peaks
+// of the classical ground tuning, the base shear against the masses'
+// inertia, the stationary variances against their closed form and a
+// quadrature of |H|^2, the peaks between steps, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "design/description.h"
+#include "design/model.h"
+#include "design/response.h"
+#include "e2e_run.h"
+#include "tests/reference_complex.h"
+
+namespace {
+
+using Real = long double;
+using Complex = std::complex<Real>;
+constexpr Real kPi = 3.141592653589793238462643383279502884L;
+
+struct TomlFile {
+    std::string path;
+    explicit TomlFile(const std::string& text) {
+        std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vloads_XXXXXX";
+        if (mkdtemp(dir.data()) == nullptr) return;
+        path = dir + "/model.toml";
+        std::ofstream(path) << text;
+    }
+    ~TomlFile() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ec);
+    }
+};
+
+design::Model model_of(const std::string& text) {
+    TomlFile f(text);
+    return design::build_model(design::read_description(f.path));
+}
+
+std::string list(const std::vector<double>& v) {
+    std::ostringstream s;
+    s.precision(17);
+    s << '[';
+    for (std::size_t i = 0; i < v.size(); ++i) s << (i ? ", " : "") << v[i];
+    s << ']';
+    return s.str();
+}
+
+// One storey (m, k, damping ratio z) with a tuned mass (md, kd, cd) under
+// the ground's acceleration A cos + B sin: the relative motions U1, U2
+// from the 2 x 2 system by Cramer's rule.  One storey's proportional
+// damping is c = 2 z k / omega.
+struct OneStorey {
+    Real m, k, z, md, kd, cd, A, B;
+    Real c() const { return 2 * z * k / std::sqrt(k / m); }
+    std::pair<Complex, Complex> solve(Real l) const {
+        const Complex i(0, 1), ag(A, -B);
+        const Complex a11 = k + kd + i * l * (c() + cd) - l * l * m, a12 = -(kd + i * l * cd);
+        const Complex a22 = kd + i * l * cd - l * l * md;
+        const Complex b1 = -m * ag, b2 = -md * ag;
+        const Complex det = a11 * a22 - a12 * a12;
+        return {(b1 * a22 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
+    }
+    std::string toml(Real from, Real to, Real step) const {
+        std::ostringstream s;
+        s.precision(17);
+        s << "[frame]\nmasses = [" << double(m) << "]\nstiffnesses = [" << double(k) << "]\ndamping_ratios = ["
+          << double(z) << ", " << double(z) << "]\n[[tmd]]\nstorey = 1\nmass = " << double(md)
+          << "\nstiffness = " << double(kd) << "\ndamping = " << double(cd) << "\n[ground]\ncos = " << double(A)
+          << "\nsin = " << double(B) << "\n[sweep]\nfrom = " << double(from) << "\nto = " << double(to)
+          << "\nstep = " << double(step) << "\n";
+        return s.str();
+    }
+};
+
+TEST(Loads, OneStoreyWithATunedMassUnderGroundMotionInClosedForm) {
+    struct Row {
+        int line;
+        OneStorey s;
+    } rows[] = {
+        {__LINE__, {100, 40000, 0.02L, 5, 1800, 12, 2.5L, 0}},     // t, kN, m, s
+        {__LINE__, {100, 40000, 0.05L, 5, 1800, 12, 1.5L, -0.5L}},  // a sin part: its phase
+        {__LINE__, {2e5L, 8e7L, 0, 1e4L, 3.6e6L, 2e4L, 0.1L, 0.2L}},  // no frame damping, SI
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const OneStorey& s = row.s;
+        const Real w = std::sqrt(s.k / s.m);
+        const design::Model m = model_of(s.toml(0.5L * w, 1.5L * w, 0.01L * w));
+        const design::Response r = design::compute_response(m, "model");
+        ASSERT_FALSE(r.lambda.empty());
+        ASSERT_EQ(r.base_shear.size(), r.lambda.size());
+        ASSERT_EQ(r.acceleration.size(), 2u);
+        for (std::size_t i = 0; i < r.lambda.size(); ++i) {
+            const Real l = r.lambda[i];
+            const auto [u1, u2] = s.solve(l);
+            const Complex ag(s.A, -s.B);
+            const Real want[] = {std::abs(u1),
+                                 std::abs(u2),
+                                 std::abs(-l * l * u1 + ag),
+                                 std::abs(-l * l * u2 + ag),
+                                 std::abs(u2 - u1),
+                                 std::abs(u1),
+                                 std::abs((s.k + Complex(0, l * s.c())) * u1)};
+            const double got[] = {r.amplitude[0][i],    r.amplitude[1][i], r.acceleration[0][i], r.acceleration[1][i],
+                                  r.stroke[0][i],       r.drift[0][i],     r.base_shear[i]};
+            for (std::size_t q = 0; q < std::size(want); ++q)
+                EXPECT_LE(std::fabs(got[q] - want[q]), 1e-8L * want[q]) << "quantity " << q << " step " << i;
+            // The phase: the lag of the relative motion behind cos of the load.
+            const Real phase = std::arg(std::conj(u1)) * 180 / kPi;
+            EXPECT_NEAR(std::remainder(r.phase[0][i] - static_cast<double>(phase), 360.0), 0.0, 1e-6) << i;
+        }
+    }
+}
+
+TEST(Loads, WarburtonsGroundTuningGivesEqualPeaks) {
+    // An undamped storey (m = k = 1) with a tuned mass of mass ratio mu,
+    // tuned to sqrt(1 - mu/2)/(1 + mu) with the damping ratio
+    // sqrt(3 mu / (8 (1 + mu)(1 - mu/2))): the relative displacement's two
+    // peaks are equal.
+    for (const double mu : {0.05}) {
+        const double f = std::sqrt(1 - mu / 2) / (1 + mu);
+        const double z = std::sqrt(3 * mu / (8 * (1 + mu) * (1 - mu / 2)));
+        std::ostringstream t;
+        t.precision(6);
+        t << "[frame]\nmasses = [1.0]\nstiffnesses = [1.0]\ndamping_ratios = [0.0, 0.0]\n[[tmd]]\nstorey = 1\nmass = "
+          << mu << "\nfrequency_ratio = " << f << "\ndamping_ratio = " << z
+          << "\n[ground]\ncos = 1.0\n[sweep]\nfrom = 0.7\nto = 1.3\nstep = 0.0002\n";
+        const design::Model m = model_of(t.str());
+        const design::Response r = design::compute_response(m, "model");
+        std::vector<double> peaks;
+        const std::vector<double>& a = r.amplitude[0];
+        for (std::size_t i = 1; i + 1 < a.size(); ++i)
+            if (a[i] > a[i - 1] && a[i] >= a[i + 1]) peaks.push_back(a[i]);
+        ASSERT_EQ(peaks.size(), 2u);
+        EXPECT_LE(std::fabs(peaks[0] / peaks[1] - 1), 1e-3) << peaks[0] << " " << peaks[1];
+    }
+}
+
+// A uniform shear frame (n storeys, m, k, Rayleigh damping ratio g in
+// its two lowest modes) with a tuned mass on the top storey and a dashpot
+// on the first, in long double: M, C, K of order n + 1.
+struct Frame {
+    int n;
+    Real m, k, g, md, kd, cd, dashpot;
+    void matrices(std::vector<std::vector<Real>>& M, std::vector<std::vector<Real>>& C,
+                  std::vector<std::vector<Real>>& K) const {
+        auto omega = [&](int j) { return 2 * std::sqrt(k / m) * std::sin((2 * j - 1) * kPi / (2 * (2 * n + 1))); };
+        const Real w1 = omega(1), w2 = omega(2);
+        const Real alpha = 2 * g * w1 * w2 / (w1 + w2), beta = 2 * g / (w1 + w2);
+        const std::size_t N = static_cast<std::size_t>(n) + 1;
+        M.assign(N, std::vector<Real>(N));
+        C = K = M;
+        for (int i = 0; i < n; ++i) {
+            M[i][i] = m;
+            K[i][i] = i + 1 < n ? 2 * k : k;
+            if (i + 1 < n) K[i][i + 1] = K[i + 1][i] = -k;
+        }
+        for (int i = 0; i < n; ++i)
+            for (int j = 0; j < n; ++j) C[i][j] = alpha * M[i][j] + beta * K[i][j];
+        const std::size_t top = N - 2, t = N - 1;
+        M[t][t] = md;
+        K[top][top] += kd, K[top][t] -= kd, K[t][top] -= kd, K[t][t] += kd;
+        C[top][top] += cd, C[top][t] -= cd, C[t][top] -= cd, C[t][t] += cd;
+        C[0][0] += dashpot;
+    }
+    std::string toml(const std::string& load, const std::string& extra = "") const {
+        std::ostringstream s;
+        s.precision(17);
+        s << extra << "[frame]\nmasses = " << list(std::vector<double>(n, double(m)))
+          << "\nstiffnesses = " << list(std::vector<double>(n, double(k))) << "\ndamping_ratios = [" << double(g)
+          << ", " << double(g) << "]\n[[tmd]]\nstorey = " << n << "\nmass = " << double(md)
+          << "\nstiffness = " << double(kd) << "\ndamping = " << double(cd) << "\n[[dashpot]]\nstorey = 1\ndamping = "
+          << double(dashpot) << "\n" << load;
+        return s.str();
+    }
+};
+
+TEST(Loads, BaseShearIsTheMassesTimesTheirAbsoluteAccelerations) {
+    struct Row {
+        int line;
+        Frame f;
+        double A, B;
+    } rows[] = {
+        {__LINE__, {3, 100, 40000, 0.02L, 15, 1188, 26.7L, 50}, 2.0, 0.0},
+        {__LINE__, {5, 200, 80000, 0.05L, 20, 1200, 40, 0}, 0.5, 1.5},
+        {__LINE__, {1, 100, 40000, 0, 5, 1800, 12, 100}, 1.0, -1.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const Frame& f = row.f;
+        const double w = std::sqrt(double(f.k / f.m));
+        std::ostringstream load;
+        load.precision(17);
+        load << "[ground]\ncos = " << row.A << "\nsin = " << row.B << "\n[sweep]\nfrom = " << 0.05 * w
+             << "\nto = " << 2.5 * w << "\nstep = " << 0.01 * w << "\n";
+        const design::Model m = model_of(f.toml(load.str()));
+        const design::Response r = design::compute_response(m, "model");
+        ASSERT_EQ(r.base_shear.size(), r.lambda.size());
+        std::vector<std::vector<Real>> M, C, K;
+        f.matrices(M, C, K);
+        const std::size_t N = M.size();
+        const Complex ag(row.A, -row.B);
+        for (std::size_t i = 0; i < r.lambda.size(); ++i) {
+            const Real l = r.lambda[i];
+            std::vector<std::vector<Complex>> S(N, std::vector<Complex>(N));
+            std::vector<Complex> b(N);
+            for (std::size_t p = 0; p < N; ++p) {
+                for (std::size_t q = 0; q < N; ++q) S[p][q] = Complex(K[p][q] - l * l * M[p][q], l * C[p][q]);
+                b[p] = -M[p][p] * ag;
+            }
+            const std::vector<Complex> u = complex_solve(S, b);
+            Complex inertia = 0;
+            for (std::size_t p = 0; p < N; ++p) {
+                const Complex absolute = -l * l * u[p] + ag;
+                inertia += M[p][p] * absolute;
+                EXPECT_LE(std::fabs(r.acceleration[p][i] - std::abs(absolute)), 1e-8L * std::abs(absolute))
+                    << "unknown " << p + 1 << " step " << i;
+            }
+            EXPECT_LE(std::fabs(r.base_shear[i] - std::abs(inertia)), 1e-8L * std::abs(inertia)) << "step " << i;
+        }
+    }
+}
+
+}  // namespace

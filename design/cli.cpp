@@ -14,8 +14,10 @@
 #include "design/datafile.h"
 #include "design/description.h"
 #include "design/plot_link.h"
+#include "design/random.h"
 #include "design/response.h"
 #include "design/tune.h"
+#include "design/units.h"
 #include "textio/edit.h"
 
 namespace design {
@@ -185,6 +187,27 @@ int modes(const Args& a) {
     return 0;
 }
 
+int random(const Args& a) {
+    const Description d = read_description(a.model);
+    require_table(d, "random");
+    const Model m = build_model(d);
+    const RandomResponse r = random_response(m, d.path);
+    if (a.values.count("--csv")) write_file(a.values.at("--csv"), random_csv(r));
+    const std::string system = system_name(m.units);
+    std::cout << "Standard deviations under white noise of the "
+              << (m.random_ground ? "ground's acceleration (relative displacements)" : "storey forces")
+              << "\n(two-sided spectral density per rad/s" << (system.empty() ? "" : "; units " + system) << ")\n";
+    for (const RandomRow& row : r.rows) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %-18s %14.6g", row.quantity.c_str(), row.rms);
+        std::cout << line << in_brackets(m.units, dimension_of(row.quantity)) << "\n";
+    }
+    for (const std::string& name : r.left_out)
+        std::cout << "  " << name << ": left out, the storey's force noise reaches its acceleration directly "
+                  << "(white, of infinite variance)\n";
+    return 0;
+}
+
 int tune(const Args& a) {
     const Description d = read_description(a.model);
     require_table(d, "sweep");
@@ -234,6 +257,7 @@ int run_design(int argc, char** argv) {
         if (command == "response")
             return response(parse(argc, argv, {"--csv", "-o", "--lang", "--quantity"}, {"--hz"}));
         if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
+        if (command == "random") return random(parse(argc, argv, {"--csv"}, {}));
         if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};
     } catch (const Usage& u) {

@@ -145,6 +145,9 @@ Model build_model(const Description& d) {
     m.ground_cos = d.ground_cos;
     m.ground_sin = d.ground_sin;
     m.has_sweep = d.has_sweep;
+    m.force_psd = d.force_psd;
+    m.ground_psd = d.ground_psd;
+    m.random_ground = d.random_ground;
 
     m.OMEGA = modes.OMEGA;
     m.PHI = modes.PHI;

@@ -32,6 +32,10 @@ struct Model {
     bool ground = false;              // the harmonic load is the ground's motion
     double ground_cos = 0.0, ground_sin = 0.0;
     bool has_sweep = false;
+    // White noise: the storeys' force densities (LK) or the ground's.
+    std::vector<double> force_psd;
+    double ground_psd = 0.0;
+    bool random_ground = false;
 
     // ---- built once from the above
     std::vector<double> OMEGA, PHI;   // the frame's modes (analysis/'s order and scaling)

@@ -17,6 +17,7 @@
 
 #include "design/description.h"
 #include "design/model.h"
+#include "design/random.h"
 #include "design/response.h"
 #include "e2e_run.h"
 #include "tests/reference_complex.h"
@@ -227,6 +228,146 @@ TEST(Loads, BaseShearIsTheMassesTimesTheirAbsoluteAccelerations) {
                     << "unknown " << p + 1 << " step " << i;
             }
             EXPECT_LE(std::fabs(r.base_shear[i] - std::abs(inertia)), 1e-8L * std::abs(inertia)) << "step " << i;
+        }
+    }
+}
+
+// The variance of one row of random's answer, by name.
+double variance(const design::RandomResponse& r, const std::string& name) {
+    for (const design::RandomRow& row : r.rows)
+        if (row.quantity == name) return row.rms * row.rms;
+    ADD_FAILURE() << "no row " << name;
+    return -1;
+}
+
+TEST(Loads, WhiteNoiseOnOneOscillatorInClosedForm) {
+    // m x'' + c x' + k x = f, f white of two-sided density S: the variance
+    // of x is pi S / (k c), of x' pi S / (m c), and they are uncorrelated;
+    // under the ground's acceleration of density S0, S = m^2 S0.
+    struct Row {
+        int line;
+        double m, k, z, S0;
+        bool ground;
+    } rows[] = {
+        {__LINE__, 1, 1, 0.05, 1, false},
+        {__LINE__, 100, 40000, 0.02, 3.5, false},
+        {__LINE__, 2e5, 8e7, 0.005, 1e6, false},
+        {__LINE__, 100, 40000, 0.02, 0.01, true},
+        {__LINE__, 0.5, 300, 0.3, 2, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        std::ostringstream t;
+        t.precision(17);
+        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z
+          << ", " << row.z << "]\n[random]\n"
+          << (row.ground ? "ground_psd = " : "force_psd = [") << row.S0 << (row.ground ? "\n" : "]\n");
+        const design::Model m = model_of(t.str());
+        const design::RandomResponse r = design::random_response(m, "model");
+        const Real c = 2 * Real(row.z) * row.k / std::sqrt(Real(row.k) / row.m);
+        const Real S = row.ground ? Real(row.m) * row.m * row.S0 : Real(row.S0);
+        const Real vx = kPi * S / (row.k * c), vv = kPi * S / (row.m * c);
+        const Real shear = Real(row.k) * row.k * vx + c * c * vv;
+        EXPECT_LE(std::fabs(variance(r, "amplitude_1") - vx), 1e-10L * vx);
+        EXPECT_LE(std::fabs(variance(r, "drift_1") - vx), 1e-10L * vx);
+        EXPECT_LE(std::fabs(variance(r, "base_shear") - shear), 1e-10L * shear);
+        if (row.ground) {
+            const Real acc = shear / (Real(row.m) * row.m);
+            EXPECT_LE(std::fabs(variance(r, "acceleration_1") - acc), 1e-10L * acc);
+            EXPECT_TRUE(r.left_out.empty());
+        } else {
+            ASSERT_EQ(r.left_out.size(), 1u);
+            EXPECT_EQ(r.left_out[0], "acceleration_1");
+        }
+    }
+}
+
+// 2 S0 times the integral of |H|^2 over lambda from 0 to infinity, for
+// every quantity H gives at lambda: lambda = w tan(theta), composite
+// five-point Gauss-Legendre over theta in (0, pi/2), panels fine against
+// the peaks' half-power widths.
+std::vector<Real> quadrature(const std::function<std::vector<Complex>(Real)>& H, Real w, Real S0, int panels) {
+    const Real x[5] = {-0.9061798459386639927976269L, -0.5384693101056830910363144L, 0,
+                       0.5384693101056830910363144L, 0.9061798459386639927976269L};
+    const Real g[5] = {0.2369268850561890875142640L, 0.4786286704993664680412915L, 0.5688888888888888888888889L,
+                       0.4786286704993664680412915L, 0.2369268850561890875142640L};
+    std::vector<Real> sum;
+    const Real h = kPi / 2 / panels;
+    for (int p = 0; p < panels; ++p) {
+        for (int q = 0; q < 5; ++q) {
+            const Real theta = h * (p + 0.5L + x[q] / 2);
+            const Real l = w * std::tan(theta), dl = w / (std::cos(theta) * std::cos(theta));
+            const std::vector<Complex> v = H(l);
+            sum.resize(v.size());
+            for (std::size_t i = 0; i < v.size(); ++i) sum[i] += g[q] * h / 2 * dl * std::norm(v[i]);
+        }
+    }
+    for (Real& s : sum) s *= 2 * S0;
+    return sum;
+}
+
+TEST(Loads, WhiteNoiseOnAFrameAgreesWithAQuadratureOfH) {
+    struct Row {
+        int line;
+        Frame f;
+        bool ground;
+        double S0;
+    } rows[] = {
+        {__LINE__, {3, 100, 40000, 0.02L, 15, 1188, 26.7L, 50}, true, 0.01},
+        {__LINE__, {3, 100, 40000, 0.02L, 15, 1188, 26.7L, 50}, false, 2.0},
+        {__LINE__, {2, 1, 1, 0.05L, 0.05L, 0.018L, 0.004L, 0}, true, 1.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const Frame& f = row.f;
+        std::ostringstream load;
+        load.precision(17);
+        std::vector<double> psd(f.n, 0.0);
+        psd.back() = row.S0;
+        if (row.ground)
+            load << "[random]\nground_psd = " << row.S0 << "\n";
+        else
+            load << "[random]\nforce_psd = " << list(psd) << "\n";
+        const design::Model m = model_of(f.toml(load.str()));
+        const design::RandomResponse r = design::random_response(m, "model");
+        std::vector<std::vector<Real>> M, C, K;
+        f.matrices(M, C, K);
+        const std::size_t N = M.size(), n = static_cast<std::size_t>(f.n);
+        // The response to a unit load: -M r under the ground, the top
+        // storey's force otherwise.
+        auto H = [&](Real l) {
+            std::vector<std::vector<Complex>> S(N, std::vector<Complex>(N));
+            std::vector<Complex> b(N);
+            for (std::size_t p = 0; p < N; ++p) {
+                for (std::size_t q = 0; q < N; ++q) S[p][q] = Complex(K[p][q] - l * l * M[p][q], l * C[p][q]);
+                b[p] = row.ground ? Complex(-M[p][p]) : Complex(p + 2 == N ? 1 : 0);
+            }
+            const std::vector<Complex> u = complex_solve(S, b);
+            std::vector<Complex> v(u);                                         // amplitude_k
+            for (std::size_t p = 0; p < N; ++p) v.push_back(-l * l * u[p] + Real(row.ground ? 1 : 0));  // acceleration_k
+            v.push_back(u[n] - u[n - 1]);                                      // stroke_1
+            for (std::size_t p = 0; p < n; ++p) v.push_back(u[p] - (p ? u[p - 1] : Complex(0)));  // drift_k
+            Complex shear = 0;
+            for (std::size_t p = 0; p < N; ++p)
+                for (std::size_t q = 0; q < N; ++q) shear += Complex(K[p][q], l * C[p][q]) * u[q];
+            v.push_back(shear);
+            return v;
+        };
+        const Real w1 = 2 * std::sqrt(f.k / f.m) * std::sin(kPi / (2 * (2 * f.n + 1)));
+        const std::vector<Real> want = quadrature(H, w1, row.S0, 20000);
+        std::vector<std::string> names;
+        for (std::size_t p = 1; p <= N; ++p) names.push_back("amplitude_" + std::to_string(p));
+        for (std::size_t p = 1; p <= N; ++p) names.push_back("acceleration_" + std::to_string(p));
+        names.push_back("stroke_1");
+        for (std::size_t p = 1; p <= n; ++p) names.push_back("drift_" + std::to_string(p));
+        names.push_back("base_shear");
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!row.ground && names[i] == "acceleration_" + std::to_string(n)) {
+                ASSERT_EQ(r.left_out.size(), 1u);
+                EXPECT_EQ(r.left_out[0], names[i]);
+                continue;
+            }
+            EXPECT_LE(std::fabs(variance(r, names[i]) - want[i]), 1e-6L * want[i]) << names[i];
         }
     }
 }

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "design/analysis_link.h"
 #include "design/damped_modes.h"
 #include "design/datafile.h"
 #include "design/description.h"
+#include "design/peaks.h"
 #include "design/plot_link.h"
 #include "design/random.h"
 #include "design/response.h"
@@ -148,7 +150,10 @@ int response(const Args& a) {
     require_table(d, "load");
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
+    // The modes outside the range, against the samples' largest values.
+    const PeakSearch outside = search_peaks(m, r.lambda, d.path, false);
     write_file(a.values.at("--csv"), response_csv(r, hz));
+    if (!r.lambda.empty()) std::cerr << outside_warnings(outside, r.lambda.front(), r.lambda.back());
     if (!r.inaccurate.empty())
         std::cerr << "varnostik-design: warning: at " << r.inaccurate.size()
                   << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
@@ -184,6 +189,25 @@ int modes(const Args& a) {
     std::cout << "\nNatural frequencies of the frame without dampers [rad/s]\n";
     for (int32_t i = 0; i < m.LK; ++i) std::cout << "  " << e12(s.OMEGA[static_cast<std::size_t>(i)]) << "\n";
     if (a.values.count("--csv")) write_file(a.values.at("--csv"), csv);
+    return 0;
+}
+
+int peaks(const Args& a) {
+    const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
+    const Model m = build_model(d);
+    const std::vector<double> grid = sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM);
+    const PeakSearch p = search_peaks(m, grid, d.path, true);
+    if (a.values.count("--csv")) write_file(a.values.at("--csv"), peaks_csv(p));
+    std::cout << "Local maxima of every curve over " << shortest_text(grid.front()) << " to "
+              << shortest_text(grid.back()) << " rad/s (* the curve's largest)\n";
+    for (const CurvePeak& q : p.peaks) {
+        char line[128];
+        std::snprintf(line, sizeof line, "  %-18s LAMBDA=%-14.9g %14.6g", q.curve.c_str(), q.lambda, q.value);
+        std::cout << line << in_brackets(m.units, dimension_of(q.curve)) << (q.largest ? " *" : "") << "\n";
+    }
+    std::cerr << outside_warnings(p, grid.front(), grid.back());
     return 0;
 }
 
@@ -257,6 +281,7 @@ int run_design(int argc, char** argv) {
         if (command == "response")
             return response(parse(argc, argv, {"--csv", "-o", "--lang", "--quantity"}, {"--hz"}));
         if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
+        if (command == "peaks") return peaks(parse(argc, argv, {"--csv"}, {}));
         if (command == "random") return random(parse(argc, argv, {"--csv"}, {}));
         if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};

@@ -17,6 +17,7 @@
 
 #include "design/description.h"
 #include "design/model.h"
+#include "design/peaks.h"
 #include "design/random.h"
 #include "design/response.h"
 #include "e2e_run.h"
@@ -368,6 +369,87 @@ TEST(Loads, WhiteNoiseOnAFrameAgreesWithAQuadratureOfH) {
                 continue;
             }
             EXPECT_LE(std::fabs(variance(r, names[i]) - want[i]), 1e-6L * want[i]) << names[i];
+        }
+    }
+}
+
+TEST(Loads, PeaksBetweenStepsTwentyBandwidthsApartAreFound) {
+    // One storey of damping ratio z under a unit force: |x| peaks at
+    // w sqrt(1 - 2 z^2), lambda^2 |x| at w / sqrt(1 - 2 z^2), both at
+    // 1 / (2 z sqrt(1 - z^2)) over k and m respectively; under a unit
+    // ground acceleration the relative motion is m times the first.
+    struct Row {
+        int line;
+        double m, k, z;
+        bool ground;
+        double from;
+    } rows[] = {
+        {__LINE__, 1, 1, 0.001, false, 0.5123},
+        {__LINE__, 2, 8, 0.0005, true, 1.0071},
+        {__LINE__, 100, 40000, 0.0002, false, 10.003},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const double w = std::sqrt(row.k / row.m), step = 20 * 2 * row.z * w;
+        std::ostringstream t;
+        t.precision(17);
+        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z
+          << ", " << row.z << "]\n" << (row.ground ? "[ground]\ncos = 1.0\n" : "[force]\ncos = [1.0]\n")
+          << "[sweep]\nfrom = " << row.from << "\nto = " << 2 * w << "\nstep = " << step << "\n";
+        const design::Model m = model_of(t.str());
+        const design::PeakSearch p = design::search_peaks(m, design::compute_response(m, "model").lambda, "model", true);
+        const Real z = row.z, top = 1 / (2 * z * std::sqrt(1 - z * z)) / row.k * (row.ground ? row.m : 1);
+        struct Want {
+            std::string curve;
+            Real lambda, value;
+        } want[] = {{"amplitude_1", w * std::sqrt(1 - 2 * z * z), top},
+                    {"acceleration_1", w / std::sqrt(1 - 2 * z * z), top * row.k / row.m}};
+        for (const Want& c : want) {
+            if (row.ground && c.curve == "acceleration_1") continue;
+            int found = 0;
+            for (const design::CurvePeak& q : p.peaks) {
+                if (q.curve != c.curve) continue;
+                ++found;
+                EXPECT_TRUE(q.largest);
+                EXPECT_LE(std::fabs(q.lambda - c.lambda), 1e-5L * c.lambda) << c.curve;
+                EXPECT_LE(std::fabs(q.value - c.value), 1e-5L * c.value) << c.curve;
+            }
+            EXPECT_EQ(found, 1) << c.curve;
+        }
+        EXPECT_TRUE(p.outside.empty());
+    }
+}
+
+TEST(Loads, AModeOutsideTheRangeIsWarnedOf) {
+    // Two storeys of 1 on springs of 10: modes at 1.95 and 5.12 rad/s.
+    const std::string frame =
+        "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\ndamping_ratios = [0.02, 0.02]\n"
+        "[force]\ncos = [0.0, 1.0]\n";
+    struct Row {
+        int line;
+        std::string command, sweep;
+        bool warned;
+    } rows[] = {
+        {__LINE__, "peaks", "from = 2.5\nto = 8.0\nstep = 0.05\n", true},
+        {__LINE__, "response", "from = 2.5\nto = 8.0\nstep = 0.05\n", true},
+        // Both modes inside; the top storey's acceleration still rises
+        // towards 1/m at the range's end, which says nothing.
+        {__LINE__, "peaks", "from = 1.0\nto = 9.0\nstep = 0.05\n", false},
+        {__LINE__, "response", "from = 1.0\nto = 9.0\nstep = 0.05\n", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = {row.command, "m.toml", "--csv", "out.csv"};
+        r.files = {{"m.toml", frame + "[sweep]\n" + row.sweep}};
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.err.find("mode 1 of the damped system") != std::string::npos, row.warned) << o.err;
+        if (!row.warned) EXPECT_EQ(o.err.find("warning"), std::string::npos) << o.err;
+        if (row.command == "peaks") {
+            ASSERT_EQ(o.files.count("out.csv"), 1u);
+            EXPECT_EQ(o.files.at("out.csv").rfind("curve,lambda,value,largest\n", 0), 0u);
         }
     }
 }

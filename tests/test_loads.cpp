@@ -454,4 +454,89 @@ TEST(Loads, AModeOutsideTheRangeIsWarnedOf) {
     }
 }
 
+TEST(Loads, RefusalsOfTheNewTablesNameFileLineAndKeyAndLeaveNoFile) {
+    const std::string shear =
+        "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\ndamping_ratios = [0.02, 0.02]\n";
+    const std::string matrices =
+        "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[20.0, -10.0], [-10.0, 10.0]]\n"
+        "damping_ratios = [0.02, 0.02]\n";
+    const std::string sweep = "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.5\n";
+    const std::string force = "[force]\ncos = [0.0, 1.0]\n", ground = "[ground]\ncos = 1.0\n";
+    struct Row {
+        int line;
+        std::string command, text, message;
+    } rows[] = {
+        {__LINE__, "response", shear + force + ground + sweep, "m.toml:7: ground: give [force] or [ground], not both"},
+        {__LINE__, "response", shear + ground + force + sweep, "m.toml:7: force: give [force] or [ground], not both"},
+        {__LINE__, "response", shear + "[ground]\ncos = 1.0\nsine = 2.0\n" + sweep, "m.toml:7: ground.sine: unknown key"},
+        {__LINE__, "response", shear + "[ground]\nsin = 1.0\n" + sweep, "m.toml:5: ground.cos: missing"},
+        {__LINE__, "response", matrices + ground + sweep, "m.toml:5: ground: a frame given by matrices needs frame.influence"},
+        {__LINE__, "random", matrices + "[random]\nground_psd = 1.0\n", "m.toml:6: random.ground_psd: a frame given by matrices"},
+        {__LINE__, "response", shear + "influence = [1.0, 1.0]\n" + ground + sweep, "m.toml:5: frame.influence: a shear frame"},
+        {__LINE__, "response", matrices + "influence = [1.0]\n" + ground + sweep, "m.toml:5: frame.influence: must hold 2 values"},
+        {__LINE__, "response", matrices + "heights = [3.0, 3.0]\n" + force + sweep, "m.toml:5: frame.heights: storey heights belong to a shear frame"},
+        {__LINE__, "response", shear + "heights = [3.0, 0.0]\n" + force + sweep, "m.toml:5: frame.heights: a height must be positive"},
+        {__LINE__, "response", "units = \"SI\"\n" + shear + force + sweep, "m.toml:1: units: \"SI\" is not a unit system; accepted: \"kN-t-m-s\" or \"N-kg-m-s\""},
+        {__LINE__, "random", shear + "[random]\nground_psd = 1.0\nforce_psd = [1.0, 1.0]\n", "m.toml:5: random: give force_psd or ground_psd, one of them"},
+        {__LINE__, "random", shear + "[random]\nforce_psd = [1.0]\n", "m.toml:6: random.force_psd: must hold 2 values"},
+        {__LINE__, "random", shear + "[random]\nground_psd = -1.0\n", "m.toml:6: random.ground_psd: a density must not be negative"},
+        {__LINE__, "random", shear + "[random]\nwind_psd = 1.0\n", "m.toml:6: random.wind_psd: unknown key"},
+        {__LINE__, "random", shear + force + sweep, "m.toml: random: missing table"},
+        {__LINE__, "random", "[frame]\nmasses = [1.0]\nstiffnesses = [1.0]\ndamping_ratios = [0.0, 0.0]\n[random]\nground_psd = 1.0\n",
+         "mode 1 of the damped system (frequency 1 rad/s) is undamped"},
+        {__LINE__, "build", shear + ground + sweep, "m.toml:5: ground: build writes the program's data file, which loads the storeys only"},
+        {__LINE__, "build", shear + sweep, "m.toml: force: missing table"},
+        {__LINE__, "response", shear + sweep, "m.toml: force: missing table ([force] or [ground])"},
+        {__LINE__, "peaks", shear + ground, "m.toml: sweep: missing table"},
+        {__LINE__, "response", shear + force + "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.5\nplot = [1]\nquantity = 1\n", "m.toml:12: sweep.quantity: unknown key"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = {row.command, "m.toml", "--csv", "out.csv"};
+        if (row.command == "build") r.args = {"build", "m.toml"};
+        r.files = {{"m.toml", row.text}};
+        const e2e::Outcome o = e2e::run(r);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.err.find(row.message), std::string::npos) << o.err;
+        EXPECT_EQ(o.files.size(), 1u) << "a file was left beside the description";
+    }
+    e2e::Run r;
+    r.program = VARNOSTIK_DESIGN_BIN;
+    r.args = {"response", "m.toml", "--csv", "out.csv", "--quantity", "velocity"};
+    r.files = {{"m.toml", shear + force + sweep}};
+    const e2e::Outcome o = e2e::run(r);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("--quantity takes displacement or acceleration"), std::string::npos) << o.err;
+    EXPECT_EQ(o.files.size(), 1u);
+}
+
+TEST(Loads, DriftRatiosAndAFrameGivenByMatricesWithItsInfluence) {
+    // The same two-storey frame as masses and stiffnesses with heights,
+    // and as matrices with the influence (1, 1): the same motion; the
+    // drift ratios are the drifts over the heights.
+    const std::string rest = "damping_ratios = [0.03, 0.03]\n[[tmd]]\nstorey = 2\nmass = 0.1\nstiffness = 0.9\n"
+                             "damping = 0.05\n[ground]\ncos = 0.5\nsin = 0.25\n[sweep]\nfrom = 1.0\nto = 6.0\nstep = 0.1\n";
+    const design::Model shear = model_of(
+        "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\nheights = [4.0, 3.2]\n" + rest);
+    const design::Model matrices = model_of(
+        "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[20.0, -10.0], [-10.0, 10.0]]\n"
+        "influence = [1.0, 1.0]\n" + rest);
+    const design::Response a = design::compute_response(shear, "a"), b = design::compute_response(matrices, "b");
+    ASSERT_EQ(a.lambda.size(), b.lambda.size());
+    ASSERT_EQ(a.drift_ratio.size(), 2u);
+    EXPECT_TRUE(b.drift.empty());
+    const double h[] = {4.0, 3.2};
+    for (std::size_t i = 0; i < a.lambda.size(); ++i) {
+        SCOPED_TRACE(i);
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_NEAR(a.amplitude[k][i], b.amplitude[k][i], 1e-12 * a.amplitude[k][i]);
+            EXPECT_NEAR(a.acceleration[k][i], b.acceleration[k][i], 1e-12 * a.acceleration[k][i]);
+        }
+        EXPECT_NEAR(a.base_shear[i], b.base_shear[i], 1e-12 * a.base_shear[i]);
+        for (std::size_t k = 0; k < 2; ++k) EXPECT_DOUBLE_EQ(a.drift_ratio[k][i], a.drift[k][i] / h[k]);
+    }
+}
+
 }  // namespace

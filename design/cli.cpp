@@ -262,9 +262,11 @@ int tune(const Args& a) {
     const int32_t target = positive_integer(a, "--target", d.LK);
     const TuneResult r = design::tune(d, damper, target);
     const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-    std::printf("tuned mass %d on storey %d, mass %s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
-                t.storey, shortest_text(t.mass).c_str(), target, shortest_text(d.from).c_str(),
-                shortest_text(d.to).c_str());
+    std::printf("tuned mass %d on storey %d, mass %s%s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
+                t.storey, shortest_text(t.mass).c_str(), in_brackets(d.units, Dimension::mass).c_str(), target,
+                shortest_text(d.from).c_str(), shortest_text(d.to).c_str());
+    if (d.units != Units::none)
+        std::printf("peaks and strokes in %s, lambda in rad/s\n", unit_of(d.units, Dimension::length).c_str());
     if (r.mass_ratio > 0)
         std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
                     t.storey);

@@ -6,6 +6,7 @@
 #include "plot/curves.h"
 #include "plot/gnuplot.h"
 #include "plot/script.h"
+#include "design/units.h"
 
 namespace design {
 
@@ -56,6 +57,15 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
         const std::size_t at = script.find(from);
         if (at != std::string::npos)
             script.replace(at, from.size(), "title '" + stroke + std::to_string(t + 1) + "'");
+    }
+    // The amplitude axis names its unit when the description declares one.
+    const std::string unit = in_brackets(m.units, acceleration ? Dimension::acceleration : Dimension::length);
+    if (!unit.empty()) {
+        const char* label = acceleration ? (polish ? "amplituda przyspieszenia" : "acceleration amplitude")
+                                         : (polish ? "amplituda przemieszczenia" : "displacement amplitude");
+        const std::string from = std::string("set ylabel '") + label + "'";
+        const std::size_t at = script.find(from);
+        if (at != std::string::npos) script.insert(at + from.size() - 1, unit);
     }
     plot::GnuplotProcess gnuplot;
     if (std::string e = gnuplot.start(); !e.empty()) return e;

@@ -1,5 +1,6 @@
 #include "design/cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -172,8 +173,14 @@ int response(const Args& a) {
     require_table(d, "load");
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
-    // The modes outside the range, against the samples' largest values.
-    const PeakSearch outside = search_peaks(m, r.lambda, d.path, false);
+    // The modes outside the range, against the steps' largest values.
+    std::vector<double> largest;
+    for (const auto* part : {&r.amplitude, &r.acceleration, &r.stroke, &r.drift, &r.drift_ratio})
+        for (const std::vector<double>& curve : *part) largest.push_back(*std::max_element(curve.begin(), curve.end()));
+    if (!r.base_shear.empty()) largest.push_back(*std::max_element(r.base_shear.begin(), r.base_shear.end()));
+    const std::vector<OutsidePeak> outside =
+        r.lambda.empty() ? std::vector<OutsidePeak>{}
+                         : modes_outside(m, largest, r.lambda.front(), r.lambda.back(), d.path);
     write_file(a.values.at("--csv"), response_csv(r, hz));
     if (!r.lambda.empty()) std::cerr << outside_warnings(outside, r.lambda.front(), r.lambda.back());
     if (!r.inaccurate.empty())
@@ -229,7 +236,7 @@ int peaks(const Args& a) {
         std::snprintf(line, sizeof line, "  %-18s LAMBDA=%-14.9g %14.6g", q.curve.c_str(), q.lambda, q.value);
         std::cout << line << in_brackets(m.units, dimension_of(q.curve)) << (q.largest ? " *" : "") << "\n";
     }
-    std::cerr << outside_warnings(p, grid.front(), grid.back());
+    std::cerr << outside_warnings(p.outside, grid.front(), grid.back());
     return 0;
 }
 

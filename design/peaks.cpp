@@ -63,6 +63,28 @@ private:
     Stepper stepper_;
 };
 
+// The modes outside [from, to] at which curves reach more than largest:
+// each one's top, sampled around it.
+std::vector<OutsidePeak> outside_with(Evaluator& e, const std::vector<ModeFrequency>& modes,
+                                      const std::vector<std::string>& curves, const std::vector<double>& largest,
+                                      double from, double to) {
+    std::vector<OutsidePeak> out;
+    for (std::size_t k = 0; k < modes.size(); ++k) {
+        if (modes[k].lambda >= from && modes[k].lambda <= to) continue;
+        std::vector<double> top(curves.size(), 0.0);
+        for (double l : mode_samples(modes[k])) {
+            if (!(l > 0)) continue;
+            const std::vector<double> v = e.at(l);
+            for (std::size_t c = 0; c < v.size() && c < top.size(); ++c) top[c] = std::max(top[c], v[c]);
+        }
+        OutsidePeak o{static_cast<int>(k) + 1, modes[k].lambda, {}};
+        for (std::size_t c = 0; c < top.size() && c < largest.size(); ++c)
+            if (top[c] > largest[c]) o.curves.push_back(curves[c]);
+        if (!o.curves.empty()) out.push_back(o);
+    }
+    return out;
+}
+
 Samples sample_with(Evaluator& e, const Model& m, const std::vector<double>& grid,
                     const std::vector<ModeFrequency>& modes) {
     Samples s;
@@ -155,22 +177,14 @@ PeakSearch search_peaks(const Model& m, const std::vector<double>& grid, const s
         }
         largest[c] = value;
     }
-    // The modes outside the range: each one's top, sampled around it.
-    if (n == 0) return p;
-    for (std::size_t k = 0; k < modes.size(); ++k) {
-        if (modes[k].lambda >= s.lambda.front() && modes[k].lambda <= s.lambda.back()) continue;
-        std::vector<double> top(s.curves.size(), 0.0);
-        for (double l : mode_samples(modes[k])) {
-            if (!(l > 0)) continue;
-            const std::vector<double> v = e.at(l);
-            for (std::size_t c = 0; c < v.size(); ++c) top[c] = std::max(top[c], v[c]);
-        }
-        OutsidePeak o{static_cast<int>(k) + 1, modes[k].lambda, {}};
-        for (std::size_t c = 0; c < top.size(); ++c)
-            if (top[c] > largest[c]) o.curves.push_back(s.curves[c]);
-        if (!o.curves.empty()) p.outside.push_back(o);
-    }
+    if (n > 0) p.outside = outside_with(e, modes, s.curves, largest, s.lambda.front(), s.lambda.back());
     return p;
+}
+
+std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>& largest, double from, double to,
+                                       const std::string& file) {
+    Evaluator e(m, file);
+    return outside_with(e, oscillating_modes(m, file), curve_names(m), largest, from, to);
 }
 
 std::string peaks_csv(const PeakSearch& p) {
@@ -181,9 +195,9 @@ std::string peaks_csv(const PeakSearch& p) {
     return out;
 }
 
-std::string outside_warnings(const PeakSearch& p, double from, double to) {
+std::string outside_warnings(const std::vector<OutsidePeak>& outside, double from, double to) {
     std::string out;
-    for (const OutsidePeak& o : p.outside) {
+    for (const OutsidePeak& o : outside) {
         out += "varnostik-design: warning: mode " + std::to_string(o.mode) + " of the damped system (LAMBDA=" +
                shortest_text(o.lambda) + ") lies outside the range " + shortest_text(from) + " to " +
                shortest_text(to) + " and gives ";

@@ -50,10 +50,15 @@ Samples sample_curves(const Model& m, const std::vector<double>& grid, const std
 // (naming file) on a singular system.
 PeakSearch search_peaks(const Model& m, const std::vector<double>& grid, const std::string& file, bool refine);
 
+// The damped modes outside [from, to] that give curves (in curve_names'
+// order) more than largest, each curve's largest value inside.
+std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>& largest, double from, double to,
+                                       const std::string& file);
+
 // CSV curve,lambda,value,largest.
 std::string peaks_csv(const PeakSearch& p);
 
 // The warnings of the modes outside the range, one line each.
-std::string outside_warnings(const PeakSearch& p, double from, double to);
+std::string outside_warnings(const std::vector<OutsidePeak>& outside, double from, double to);
 
 }  // namespace design

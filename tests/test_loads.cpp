@@ -539,4 +539,43 @@ TEST(Loads, DriftRatiosAndAFrameGivenByMatricesWithItsInfluence) {
     }
 }
 
+TEST(Loads, UnitsAreNamedWhereDeclared) {
+    const std::string body =
+        "[frame]\nmasses = [100.0, 100.0]\nstiffnesses = [40000.0, 40000.0]\ndamping_ratios = [0.02, 0.02]\n"
+        "heights = [3.5, 3.2]\n[ground]\ncos = 1.0\n[random]\nground_psd = 0.01\n"
+        "[sweep]\nfrom = 5.0\nto = 40.0\nstep = 0.5\n";
+    struct Row {
+        int line;
+        std::string units, command;
+        std::vector<std::string> present, absent;
+    } rows[] = {
+        {__LINE__, "units = \"kN-t-m-s\"\n", "random",
+         {"units kN-t-m-s", "amplitude_1", "[m]\n", "[m/s²]\n", "[kN]\n"}, {"[N]", "drift_ratio_1 [m]"}},
+        {__LINE__, "units = \"N-kg-m-s\"\n", "random", {"units N-kg-m-s", "[m]\n", "[N]\n"}, {"[kN]"}},
+        {__LINE__, "", "random", {"amplitude_1", "base_shear"}, {"[m]", "[kN]", "[N]", "units"}},
+        {__LINE__, "units = \"kN-t-m-s\"\n", "peaks", {"rad/s", "[m]", "[m/s²]", "[kN]"}, {"[N]"}},
+        {__LINE__, "", "peaks", {"rad/s", "base_shear"}, {"[m]", "[kN]"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        e2e::Run r;
+        r.program = VARNOSTIK_DESIGN_BIN;
+        r.args = {row.command, "m.toml"};
+        r.files = {{"m.toml", row.units + body}};
+        const e2e::Outcome o = e2e::run(r);
+        ASSERT_EQ(o.status, 0) << o.err;
+        for (const std::string& p : row.present) EXPECT_NE(o.out.find(p), std::string::npos) << p << "\n" << o.out;
+        for (const std::string& a : row.absent) EXPECT_EQ(o.out.find(a), std::string::npos) << a << "\n" << o.out;
+    }
+    if (std::system("command -v gnuplot >/dev/null 2>&1") != 0) GTEST_SKIP() << "gnuplot is not installed";
+    e2e::Run r;
+    r.program = VARNOSTIK_DESIGN_BIN;
+    r.args = {"response", "m.toml", "--csv", "r.csv", "-o", "r.svg", "--lang", "en", "--quantity", "acceleration"};
+    r.files = {{"m.toml", "units = \"kN-t-m-s\"\n" + body}};
+    const e2e::Outcome o = e2e::run(r);
+    ASSERT_EQ(o.status, 0) << o.err;
+    ASSERT_EQ(o.files.count("r.svg"), 1u);
+    EXPECT_NE(o.files.at("r.svg").find("acceleration amplitude [m/s²]"), std::string::npos);
+}
+
 }  // namespace

@@ -238,7 +238,8 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
     }
     if (auto h = r.numbers(f, "frame.", "heights")) {
         const int line = line_of(*f.get("heights"));
-        if (!d.shear_frame) r.refuse(line, "frame.heights", "storey heights belong to a shear frame (masses and stiffnesses)");
+        if (!d.shear_frame)
+            r.refuse(line, "frame.heights", "storey heights belong to a shear frame (masses and stiffnesses)");
         r.length(f, "frame.", "heights", *h, n);
         for (double v : *h)
             if (!(v > 0)) r.refuse(line, "frame.heights", "a height must be positive");
@@ -353,7 +354,8 @@ void read_random(Reader& r, const toml::table& t, Description& d) {
     } else {
         const int line = line_of(*t.get("ground_psd"));
         if (d.influence.empty())
-            r.refuse(line, "random.ground_psd", "a frame given by matrices needs frame.influence to be moved by the ground");
+            r.refuse(line, "random.ground_psd",
+                     "a frame given by matrices needs frame.influence to be moved by the ground");
         d.ground_psd = *r.number(t, "random.", "ground_psd");
         if (d.ground_psd < 0) r.refuse(line, "random.ground_psd", "a density must not be negative");
         d.random_ground = true;
@@ -413,11 +415,7 @@ std::string where(const std::string& file, int line, const std::string& key, con
 
 void require_table(const Description& d, const std::string& table) {
     if (table == "sweep" && !d.has_sweep) throw Refused(where(d.path, 0, "sweep", "missing table"));
-    if (table == "force" && !d.has_force)
-        throw Refused(where(d.path, 0, "force", d.has_ground ? "missing table: the data file loads storeys only, so a "
-                                                              "tuned mass's share of the ground's inertia cannot be "
-                                                              "written; [ground] is computed by response and peaks"
-                                                            : "missing table"));
+    if (table == "force" && !d.has_force) throw Refused(where(d.path, 0, "force", "missing table"));
     if (table == "load" && !d.has_force && !d.has_ground)
         throw Refused(where(d.path, 0, "force", "missing table ([force] or [ground])"));
     if (table == "random" && !d.has_random) throw Refused(where(d.path, 0, "random", "missing table"));

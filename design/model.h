@@ -29,7 +29,7 @@ struct Model {
     bool shear_frame = false;         // its storeys have drifts
     std::vector<double> heights;      // storey heights, shear frames, or empty
     Units units = Units::none;
-    bool ground = false;              // the harmonic load is the ground's motion
+    bool ground = false;  // the harmonic load is the ground's motion
     double ground_cos = 0.0, ground_sin = 0.0;
     bool has_sweep = false;
     // White noise: the storeys' force densities (LK) or the ground's.
@@ -38,9 +38,9 @@ struct Model {
     bool random_ground = false;
 
     // ---- built once from the above
-    std::vector<double> OMEGA, PHI;   // the frame's modes (analysis/'s order and scaling)
-    std::vector<double> CR;           // the frame's proportional damping
-    std::vector<double> MS, CS, KS;   // the whole system, NU x NU
+    std::vector<double> OMEGA, PHI;  // the frame's modes (analysis/'s order and scaling)
+    std::vector<double> CR;          // the frame's proportional damping
+    std::vector<double> MS, CS, KS;  // the whole system, NU x NU
     // The harmonic load on every unknown (NU): the storeys' values as the
     // data file carries them; under ground motion the tuned masses' -m r A
     // and -m r B too, rounded as a data file would round them.

@@ -170,7 +170,8 @@ PeakSearch search_peaks(const Model& m, const std::vector<double>& grid, const s
             }
         }
         found[top].largest = true;
-        std::sort(found.begin(), found.end(), [](const CurvePeak& a, const CurvePeak& b) { return a.lambda < b.lambda; });
+        std::sort(found.begin(), found.end(),
+                  [](const CurvePeak& a, const CurvePeak& b) { return a.lambda < b.lambda; });
         for (CurvePeak& q : found) {
             q.curve = s.curves[c];
             p.peaks.push_back(q);
@@ -198,9 +199,9 @@ std::string peaks_csv(const PeakSearch& p) {
 std::string outside_warnings(const std::vector<OutsidePeak>& outside, double from, double to) {
     std::string out;
     for (const OutsidePeak& o : outside) {
-        out += "varnostik-design: warning: mode " + std::to_string(o.mode) + " of the damped system (LAMBDA=" +
-               shortest_text(o.lambda) + ") lies outside the range " + shortest_text(from) + " to " +
-               shortest_text(to) + " and gives ";
+        out += "varnostik-design: warning: mode " + std::to_string(o.mode) +
+               " of the damped system (LAMBDA=" + shortest_text(o.lambda) + ") lies outside the range " +
+               shortest_text(from) + " to " + shortest_text(to) + " and gives ";
         for (std::size_t k = 0; k < o.curves.size(); ++k) out += (k ? ", " : "") + o.curves[k];
         out += " more there than their largest value inside: the peak that matters lies outside the range\n";
     }

@@ -52,7 +52,8 @@ Values values_of(const Model& m, const std::vector<double>& printed, const std::
         for (int32_t k = 1; k <= m.LK; ++k) {
             const auto [ac, as] = relative_parts(refined, m.NU, k, k - 1);
             v.drift.push_back(amplitude(ac, as));
-            if (!m.heights.empty()) v.drift_ratio.push_back(v.drift.back() / m.heights[static_cast<std::size_t>(k - 1)]);
+            if (!m.heights.empty())
+                v.drift_ratio.push_back(v.drift.back() / m.heights[static_cast<std::size_t>(k - 1)]);
         }
     }
     if (!m.influence.empty()) {

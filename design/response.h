@@ -15,11 +15,11 @@ namespace design {
 
 // Every curve at one frequency.
 struct Values {
-    std::vector<double> amplitude, phase;     // NU; degrees in (-180, 180]
+    std::vector<double> amplitude, phase;                  // NU; degrees in (-180, 180]
     std::vector<double> acceleration, acceleration_phase;  // NU, absolute
-    std::vector<double> stroke, stroke_phase; // per tuned mass
-    std::vector<double> drift, drift_ratio;   // per storey, shear frames (drift_ratio with heights)
-    std::vector<double> base_shear;           // one value, or none without an influence vector
+    std::vector<double> stroke, stroke_phase;              // per tuned mass
+    std::vector<double> drift, drift_ratio;                // per storey, shear frames (drift_ratio with heights)
+    std::vector<double> base_shear;                        // one value, or none without an influence vector
 };
 
 struct Response {
@@ -27,7 +27,7 @@ struct Response {
     std::vector<std::vector<double>> amplitude;  // [unknown][step], NU unknowns
     std::vector<std::vector<double>> phase;      // degrees in (-180, 180]
     std::vector<std::vector<double>> acceleration, acceleration_phase;
-    std::vector<std::vector<double>> stroke;     // [tuned mass][step]
+    std::vector<std::vector<double>> stroke;  // [tuned mass][step]
     std::vector<std::vector<double>> stroke_phase;
     std::vector<std::vector<double>> drift;  // [storey][step], shear frames only
     std::vector<std::vector<double>> drift_ratio;

@@ -89,8 +89,8 @@ TEST(Loads, OneStoreyWithATunedMassUnderGroundMotionInClosedForm) {
         int line;
         OneStorey s;
     } rows[] = {
-        {__LINE__, {100, 40000, 0.02L, 5, 1800, 12, 2.5L, 0}},     // t, kN, m, s
-        {__LINE__, {100, 40000, 0.05L, 5, 1800, 12, 1.5L, -0.5L}},  // a sin part: its phase
+        {__LINE__, {100, 40000, 0.02L, 5, 1800, 12, 2.5L, 0}},        // t, kN, m, s
+        {__LINE__, {100, 40000, 0.05L, 5, 1800, 12, 1.5L, -0.5L}},    // a sin part: its phase
         {__LINE__, {2e5L, 8e7L, 0, 1e4L, 3.6e6L, 2e4L, 0.1L, 0.2L}},  // no frame damping, SI
     };
     for (const Row& row : rows) {
@@ -113,8 +113,8 @@ TEST(Loads, OneStoreyWithATunedMassUnderGroundMotionInClosedForm) {
                                  std::abs(u2 - u1),
                                  std::abs(u1),
                                  std::abs((s.k + Complex(0, l * s.c())) * u1)};
-            const double got[] = {r.amplitude[0][i],    r.amplitude[1][i], r.acceleration[0][i], r.acceleration[1][i],
-                                  r.stroke[0][i],       r.drift[0][i],     r.base_shear[i]};
+            const double got[] = {r.amplitude[0][i], r.amplitude[1][i], r.acceleration[0][i], r.acceleration[1][i],
+                                  r.stroke[0][i],    r.drift[0][i],     r.base_shear[i]};
             for (std::size_t q = 0; q < std::size(want); ++q)
                 EXPECT_LE(std::fabs(got[q] - want[q]), 1e-8L * want[q]) << "quantity " << q << " step " << i;
             // The phase: the lag of the relative motion behind cos of the load.
@@ -181,8 +181,9 @@ struct Frame {
         s << extra << "[frame]\nmasses = " << list(std::vector<double>(n, double(m)))
           << "\nstiffnesses = " << list(std::vector<double>(n, double(k))) << "\ndamping_ratios = [" << double(g)
           << ", " << double(g) << "]\n[[tmd]]\nstorey = " << n << "\nmass = " << double(md)
-          << "\nstiffness = " << double(kd) << "\ndamping = " << double(cd) << "\n[[dashpot]]\nstorey = 1\ndamping = "
-          << double(dashpot) << "\n" << load;
+          << "\nstiffness = " << double(kd) << "\ndamping = " << double(cd)
+          << "\n[[dashpot]]\nstorey = 1\ndamping = " << double(dashpot) << "\n"
+          << load;
         return s.str();
     }
 };
@@ -250,18 +251,16 @@ TEST(Loads, WhiteNoiseOnOneOscillatorInClosedForm) {
         double m, k, z, S0;
         bool ground;
     } rows[] = {
-        {__LINE__, 1, 1, 0.05, 1, false},
-        {__LINE__, 100, 40000, 0.02, 3.5, false},
-        {__LINE__, 2e5, 8e7, 0.005, 1e6, false},
-        {__LINE__, 100, 40000, 0.02, 0.01, true},
+        {__LINE__, 1, 1, 0.05, 1, false},        {__LINE__, 100, 40000, 0.02, 3.5, false},
+        {__LINE__, 2e5, 8e7, 0.005, 1e6, false}, {__LINE__, 100, 40000, 0.02, 0.01, true},
         {__LINE__, 0.5, 300, 0.3, 2, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         std::ostringstream t;
         t.precision(17);
-        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z
-          << ", " << row.z << "]\n[random]\n"
+        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z << ", "
+          << row.z << "]\n[random]\n"
           << (row.ground ? "ground_psd = " : "force_psd = [") << row.S0 << (row.ground ? "\n" : "]\n");
         const design::Model m = model_of(t.str());
         const design::RandomResponse r = design::random_response(m, "model");
@@ -288,8 +287,8 @@ TEST(Loads, WhiteNoiseOnOneOscillatorInClosedForm) {
 // five-point Gauss-Legendre over theta in (0, pi/2), panels fine against
 // the peaks' half-power widths.
 std::vector<Real> quadrature(const std::function<std::vector<Complex>(Real)>& H, Real w, Real S0, int panels) {
-    const Real x[5] = {-0.9061798459386639927976269L, -0.5384693101056830910363144L, 0,
-                       0.5384693101056830910363144L, 0.9061798459386639927976269L};
+    const Real x[5] = {-0.9061798459386639927976269L, -0.5384693101056830910363144L, 0, 0.5384693101056830910363144L,
+                       0.9061798459386639927976269L};
     const Real g[5] = {0.2369268850561890875142640L, 0.4786286704993664680412915L, 0.5688888888888888888888889L,
                        0.4786286704993664680412915L, 0.2369268850561890875142640L};
     std::vector<Real> sum;
@@ -344,9 +343,10 @@ TEST(Loads, WhiteNoiseOnAFrameAgreesWithAQuadratureOfH) {
                 b[p] = row.ground ? Complex(-M[p][p]) : Complex(p + 2 == N ? 1 : 0);
             }
             const std::vector<Complex> u = complex_solve(S, b);
-            std::vector<Complex> v(u);                                         // amplitude_k
-            for (std::size_t p = 0; p < N; ++p) v.push_back(-l * l * u[p] + Real(row.ground ? 1 : 0));  // acceleration_k
-            v.push_back(u[n] - u[n - 1]);                                      // stroke_1
+            std::vector<Complex> v(u);  // amplitude_k
+            for (std::size_t p = 0; p < N; ++p)
+                v.push_back(-l * l * u[p] + Real(row.ground ? 1 : 0));                            // acceleration_k
+            v.push_back(u[n] - u[n - 1]);                                                         // stroke_1
             for (std::size_t p = 0; p < n; ++p) v.push_back(u[p] - (p ? u[p - 1] : Complex(0)));  // drift_k
             Complex shear = 0;
             for (std::size_t p = 0; p < N; ++p)
@@ -393,11 +393,13 @@ TEST(Loads, PeaksBetweenStepsTwentyBandwidthsApartAreFound) {
         const double w = std::sqrt(row.k / row.m), step = 20 * 2 * row.z * w;
         std::ostringstream t;
         t.precision(17);
-        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z
-          << ", " << row.z << "]\n" << (row.ground ? "[ground]\ncos = 1.0\n" : "[force]\ncos = [1.0]\n")
-          << "[sweep]\nfrom = " << row.from << "\nto = " << 2 * w << "\nstep = " << step << "\n";
+        t << "[frame]\nmasses = [" << row.m << "]\nstiffnesses = [" << row.k << "]\ndamping_ratios = [" << row.z << ", "
+          << row.z << "]\n"
+          << (row.ground ? "[ground]\ncos = 1.0\n" : "[force]\ncos = [1.0]\n") << "[sweep]\nfrom = " << row.from
+          << "\nto = " << 2 * w << "\nstep = " << step << "\n";
         const design::Model m = model_of(t.str());
-        const design::PeakSearch p = design::search_peaks(m, design::compute_response(m, "model").lambda, "model", true);
+        const design::PeakSearch p =
+            design::search_peaks(m, design::compute_response(m, "model").lambda, "model", true);
         const Real z = row.z, top = 1 / (2 * z * std::sqrt(1 - z * z)) / row.k * (row.ground ? row.m : 1);
         struct Want {
             std::string curve;
@@ -468,27 +470,40 @@ TEST(Loads, RefusalsOfTheNewTablesNameFileLineAndKeyAndLeaveNoFile) {
     } rows[] = {
         {__LINE__, "response", shear + force + ground + sweep, "m.toml:7: ground: give [force] or [ground], not both"},
         {__LINE__, "response", shear + ground + force + sweep, "m.toml:7: force: give [force] or [ground], not both"},
-        {__LINE__, "response", shear + "[ground]\ncos = 1.0\nsine = 2.0\n" + sweep, "m.toml:7: ground.sine: unknown key"},
+        {__LINE__, "response", shear + "[ground]\ncos = 1.0\nsine = 2.0\n" + sweep,
+         "m.toml:7: ground.sine: unknown key"},
         {__LINE__, "response", shear + "[ground]\nsin = 1.0\n" + sweep, "m.toml:5: ground.cos: missing"},
-        {__LINE__, "response", matrices + ground + sweep, "m.toml:5: ground: a frame given by matrices needs frame.influence"},
-        {__LINE__, "random", matrices + "[random]\nground_psd = 1.0\n", "m.toml:6: random.ground_psd: a frame given by matrices"},
-        {__LINE__, "response", shear + "influence = [1.0, 1.0]\n" + ground + sweep, "m.toml:5: frame.influence: a shear frame"},
-        {__LINE__, "response", matrices + "influence = [1.0]\n" + ground + sweep, "m.toml:5: frame.influence: must hold 2 values"},
-        {__LINE__, "response", matrices + "heights = [3.0, 3.0]\n" + force + sweep, "m.toml:5: frame.heights: storey heights belong to a shear frame"},
-        {__LINE__, "response", shear + "heights = [3.0, 0.0]\n" + force + sweep, "m.toml:5: frame.heights: a height must be positive"},
-        {__LINE__, "response", "units = \"SI\"\n" + shear + force + sweep, "m.toml:1: units: \"SI\" is not a unit system; accepted: \"kN-t-m-s\" or \"N-kg-m-s\""},
-        {__LINE__, "random", shear + "[random]\nground_psd = 1.0\nforce_psd = [1.0, 1.0]\n", "m.toml:5: random: give force_psd or ground_psd, one of them"},
+        {__LINE__, "response", matrices + ground + sweep,
+         "m.toml:5: ground: a frame given by matrices needs frame.influence"},
+        {__LINE__, "random", matrices + "[random]\nground_psd = 1.0\n",
+         "m.toml:6: random.ground_psd: a frame given by matrices"},
+        {__LINE__, "response", shear + "influence = [1.0, 1.0]\n" + ground + sweep,
+         "m.toml:5: frame.influence: a shear frame"},
+        {__LINE__, "response", matrices + "influence = [1.0]\n" + ground + sweep,
+         "m.toml:5: frame.influence: must hold 2 values"},
+        {__LINE__, "response", matrices + "heights = [3.0, 3.0]\n" + force + sweep,
+         "m.toml:5: frame.heights: storey heights belong to a shear frame"},
+        {__LINE__, "response", shear + "heights = [3.0, 0.0]\n" + force + sweep,
+         "m.toml:5: frame.heights: a height must be positive"},
+        {__LINE__, "response", "units = \"SI\"\n" + shear + force + sweep,
+         "m.toml:1: units: \"SI\" is not a unit system; accepted: \"kN-t-m-s\" or \"N-kg-m-s\""},
+        {__LINE__, "random", shear + "[random]\nground_psd = 1.0\nforce_psd = [1.0, 1.0]\n",
+         "m.toml:5: random: give force_psd or ground_psd, one of them"},
         {__LINE__, "random", shear + "[random]\nforce_psd = [1.0]\n", "m.toml:6: random.force_psd: must hold 2 values"},
-        {__LINE__, "random", shear + "[random]\nground_psd = -1.0\n", "m.toml:6: random.ground_psd: a density must not be negative"},
+        {__LINE__, "random", shear + "[random]\nground_psd = -1.0\n",
+         "m.toml:6: random.ground_psd: a density must not be negative"},
         {__LINE__, "random", shear + "[random]\nwind_psd = 1.0\n", "m.toml:6: random.wind_psd: unknown key"},
         {__LINE__, "random", shear + force + sweep, "m.toml: random: missing table"},
-        {__LINE__, "random", "[frame]\nmasses = [1.0]\nstiffnesses = [1.0]\ndamping_ratios = [0.0, 0.0]\n[random]\nground_psd = 1.0\n",
+        {__LINE__, "random",
+         "[frame]\nmasses = [1.0]\nstiffnesses = [1.0]\ndamping_ratios = [0.0, 0.0]\n[random]\nground_psd = 1.0\n",
          "mode 1 of the damped system (frequency 1 rad/s) is undamped"},
-        {__LINE__, "build", shear + ground + sweep, "m.toml:5: ground: build writes the program's data file, which loads the storeys only"},
+        {__LINE__, "build", shear + ground + sweep,
+         "m.toml:5: ground: build writes the program's data file, which loads the storeys only"},
         {__LINE__, "build", shear + sweep, "m.toml: force: missing table"},
         {__LINE__, "response", shear + sweep, "m.toml: force: missing table ([force] or [ground])"},
         {__LINE__, "peaks", shear + ground, "m.toml: sweep: missing table"},
-        {__LINE__, "response", shear + force + "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.5\nplot = [1]\nquantity = 1\n", "m.toml:12: sweep.quantity: unknown key"},
+        {__LINE__, "response", shear + force + "[sweep]\nfrom = 1.0\nto = 5.0\nstep = 0.5\nplot = [1]\nquantity = 1\n",
+         "m.toml:12: sweep.quantity: unknown key"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
@@ -516,13 +531,15 @@ TEST(Loads, DriftRatiosAndAFrameGivenByMatricesWithItsInfluence) {
     // The same two-storey frame as masses and stiffnesses with heights,
     // and as matrices with the influence (1, 1): the same motion; the
     // drift ratios are the drifts over the heights.
-    const std::string rest = "damping_ratios = [0.03, 0.03]\n[[tmd]]\nstorey = 2\nmass = 0.1\nstiffness = 0.9\n"
-                             "damping = 0.05\n[ground]\ncos = 0.5\nsin = 0.25\n[sweep]\nfrom = 1.0\nto = 6.0\nstep = 0.1\n";
-    const design::Model shear = model_of(
-        "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\nheights = [4.0, 3.2]\n" + rest);
+    const std::string rest =
+        "damping_ratios = [0.03, 0.03]\n[[tmd]]\nstorey = 2\nmass = 0.1\nstiffness = 0.9\n"
+        "damping = 0.05\n[ground]\ncos = 0.5\nsin = 0.25\n[sweep]\nfrom = 1.0\nto = 6.0\nstep = 0.1\n";
+    const design::Model shear =
+        model_of("[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\nheights = [4.0, 3.2]\n" + rest);
     const design::Model matrices = model_of(
         "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[20.0, -10.0], [-10.0, 10.0]]\n"
-        "influence = [1.0, 1.0]\n" + rest);
+        "influence = [1.0, 1.0]\n" +
+        rest);
     const design::Response a = design::compute_response(shear, "a"), b = design::compute_response(matrices, "b");
     ASSERT_EQ(a.lambda.size(), b.lambda.size());
     ASSERT_EQ(a.drift_ratio.size(), 2u);
@@ -549,8 +566,11 @@ TEST(Loads, UnitsAreNamedWhereDeclared) {
         std::string units, command;
         std::vector<std::string> present, absent;
     } rows[] = {
-        {__LINE__, "units = \"kN-t-m-s\"\n", "random",
-         {"units kN-t-m-s", "amplitude_1", "[m]\n", "[m/s²]\n", "[kN]\n"}, {"[N]", "drift_ratio_1 [m]"}},
+        {__LINE__,
+         "units = \"kN-t-m-s\"\n",
+         "random",
+         {"units kN-t-m-s", "amplitude_1", "[m]\n", "[m/s²]\n", "[kN]\n"},
+         {"[N]", "drift_ratio_1 [m]"}},
         {__LINE__, "units = \"N-kg-m-s\"\n", "random", {"units N-kg-m-s", "[m]\n", "[N]\n"}, {"[kN]"}},
         {__LINE__, "", "random", {"amplitude_1", "base_shear"}, {"[m]", "[kN]", "[N]", "units"}},
         {__LINE__, "units = \"kN-t-m-s\"\n", "peaks", {"rad/s", "[m]", "[m/s²]", "[kN]"}, {"[N]"}},

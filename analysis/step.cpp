@@ -109,7 +109,7 @@ void build_blocks(const System& s, double LAMBDA, StepWork& w) {
         w.V[k] = s.CS[k] * LAMBDA;
     }
     std::fill(w.XH0.begin(), w.XH0.end(), 0.0);
-    for (int32_t i = 0; i < s.LK; ++i) {
+    for (int32_t i = 0; i < s.loaded(); ++i) {
         w.XH0[static_cast<std::size_t>(i)] = s.PC[i];
         w.XH0[static_cast<std::size_t>(s.NU + i)] = s.PS[i];
     }
@@ -189,7 +189,7 @@ void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
         }
     }
     for (int32_t i = 0; i < NU2; ++i) XH[i] = 0.0;
-    for (int32_t i = 0; i < s.LK; ++i) {
+    for (int32_t i = 0; i < s.loaded(); ++i) {
         XH[i] = s.PC[i];
         XH[NU + i] = s.PS[i];
     }

@@ -14,7 +14,10 @@ using textio::TrapsOff;
 
 // The assembled system of the sweep: everything a step needs besides its
 // LAMBDA.  The arrays are the complete-system matrices (NU x NU) and the
-// forcing vectors (LK), owned by the caller and read only.
+// forcing vectors, owned by the caller and read only.  The forcing vectors
+// load the first NL unknowns; NL = 0 stands for the LK storeys, the
+// program's own case (a load on the tuned masses too, as the ground's
+// motion gives, sets NL = NU).
 struct System {
     int32_t LK = 0;
     int32_t NU = 0;
@@ -23,7 +26,9 @@ struct System {
     const double* KS = nullptr;
     const double* PC = nullptr;
     const double* PS = nullptr;
+    int32_t NL = 0;
     int32_t NU2() const { return NU + NU; }
+    int32_t loaded() const { return NL > 0 ? NL : LK; }
 };
 
 // An array of n doubles, zero-filled, on a 64-byte boundary: a cache line,

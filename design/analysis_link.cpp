@@ -62,7 +62,7 @@ struct Stepper::Impl {
           KS(std::move(ks)),
           PC(std::move(pc)),
           PS(std::move(ps)),
-          system{LK, NU, MS.data(), CS.data(), KS.data(), PC.data(), PS.data()},
+          system{LK, NU, MS.data(), CS.data(), KS.data(), PC.data(), PS.data(), NU},
           work(NU + NU),
           A(static_cast<std::size_t>(4) * NU * NU),
           b(static_cast<std::size_t>(2) * NU) {}

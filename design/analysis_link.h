@@ -33,7 +33,8 @@ std::vector<double> sweep_lambdas(double LAMMIN, double LAMMAX, double DLAM);
 // The assembled system, one step of the sweep at a time.
 class Stepper {
 public:
-    // The matrices (NU x NU) and forces (LK) are copied.
+    // The matrices (NU x NU) and the loads on every unknown (NU: the
+    // storeys', then the tuned masses') are copied.
     Stepper(int32_t LK, int32_t NU, std::vector<double> MS, std::vector<double> CS, std::vector<double> KS,
             std::vector<double> PC, std::vector<double> PS);
     ~Stepper();

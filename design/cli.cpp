@@ -1,7 +1,8 @@
 #include "design/cli.h"
 
-#include <csignal>
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -11,14 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "design/analysis_link.h"
 #include "design/damped_modes.h"
 #include "design/datafile.h"
 #include "design/description.h"
 #include "design/interrupt.h"
 #include "design/outputs.h"
+#include "design/peaks.h"
 #include "design/plot_link.h"
+#include "design/random.h"
 #include "design/response.h"
 #include "design/tune.h"
+#include "design/units.h"
 #include "textio/edit.h"
 
 namespace design {
@@ -31,10 +36,21 @@ constexpr const char* kUsage =
     "the designer's questions with the numbers of varnostik.\n"
     "\n"
     "  build MODEL.toml [--dir DIR]\n"
-    "      the data file and the answers that replay it (varnostik < DATA.in)\n"
+    "      the data file and the answers that replay it (varnostik < DATA.in);\n"
+    "      needs [force] and [sweep] ([ground] cannot be written to a data file)\n"
     "  response MODEL.toml --csv PATH [-o PICTURE] [--hz] [--lang pl|en]\n"
-    "      every unknown's amplitude and phase, the tuned masses' strokes and the\n"
-    "      storeys' drifts at every step of the sweep; -o draws the curves\n"
+    "           [--quantity displacement|acceleration]\n"
+    "      at every step of the sweep under [force] or [ground]: every unknown's\n"
+    "      amplitude and phase (relative to the ground) and absolute\n"
+    "      acceleration, the tuned masses' strokes, the storeys' drifts (and\n"
+    "      drift ratios, with heights) and the base shear; -o draws the plotted\n"
+    "      unknowns' displacements (default) or absolute accelerations\n"
+    "  peaks MODEL.toml [--csv PATH]\n"
+    "      every local maximum of every curve of response over the sweep's\n"
+    "      range, found between the steps too (CSV curve,lambda,value,largest)\n"
+    "  random MODEL.toml [--csv PATH]\n"
+    "      the standard deviations under the white noise of [random]\n"
+    "      (CSV quantity,rms)\n"
     "  modes MODEL.toml [--csv PATH]\n"
     "      the modes of the damped system and the frame's natural frequencies\n"
     "  tune MODEL.toml [--damper T] [--target K] [-o TUNED.toml]\n"
@@ -43,7 +59,18 @@ constexpr const char* kUsage =
     "  -h, --help      this text\n"
     "      --version   the version\n"
     "\n"
-    "Exit status: 0 done, 1 description refused, an output that would replace\n"
+    "Loads: [force] cos/sin = storey forces at cos and sin of LAMBDA t;\n"
+    "[ground] cos = A, sin = B: the ground's acceleration A cos + B sin.\n"
+    "White noise, [random]: force_psd = storey forces' densities, or\n"
+    "ground_psd = S0, the ground acceleration's; two-sided spectral density\n"
+    "per rad/s: a load of density S0 has a variance equal to the integral of\n"
+    "S0 over all frequencies, a response's variance is the integral of\n"
+    "|H(lambda)|^2 S0 over all frequencies.\n"
+    "Units: units = \"kN-t-m-s\" (the examples': kN, t, m, s) or \"N-kg-m-s\"\n"
+    "names the units in the text and the pictures; without it lengths,\n"
+    "masses and forces are unnamed.  Frequencies are in rad/s (Hz with --hz).\n"
+    "\n"
+        "Exit status: 0 done, 1 description refused, an output that would replace\n"
     "the description or another output, a value beyond the range of numbers\n"
     "or a computation that failed, 2 bad command line, 3 drawing failed,\n"
     "128 + N ended by signal N (SIGHUP, SIGINT, SIGTERM) with no output left\n"
@@ -105,10 +132,15 @@ void refuse_overflow(const Response& r, const std::string& file) {
             refuse_overflow(r.amplitude[k][i], file, "the amplitude of unknown " + std::to_string(k + 1), at);
             refuse_overflow(r.phase[k][i], file, "the phase of unknown " + std::to_string(k + 1), at);
         }
+        for (std::size_t k = 0; k < r.acceleration.size(); ++k)
+            refuse_overflow(r.acceleration[k][i], file, "the acceleration of unknown " + std::to_string(k + 1), at);
         for (std::size_t t = 0; t < r.stroke.size(); ++t)
             refuse_overflow(r.stroke[t][i], file, "the stroke of tuned mass " + std::to_string(t + 1), at);
         for (std::size_t k = 0; k < r.drift.size(); ++k)
             refuse_overflow(r.drift[k][i], file, "the drift of storey " + std::to_string(k + 1), at);
+        for (std::size_t k = 0; k < r.drift_ratio.size(); ++k)
+            refuse_overflow(r.drift_ratio[k][i], file, "the drift ratio of storey " + std::to_string(k + 1), at);
+        if (i < r.base_shear.size()) refuse_overflow(r.base_shear[i], file, "the base shear", at);
     }
 }
 
@@ -120,6 +152,13 @@ std::string e12(double v) {
 
 int build(const Args& a) {
     const Description d = read_description(a.model);
+    if (d.has_ground)
+        throw Refused(where(d.path, d.load_line, "ground",
+                            "build writes the program's data file, which loads the storeys only: a tuned mass's "
+                            "share of the ground's inertia cannot be written (response, peaks and random compute "
+                            "under the ground's motion)"));
+    require_table(d, "force");
+    require_table(d, "sweep");
     const Model m = build_model(d);
     const std::filesystem::path dir = a.values.count("--dir") ? a.values.at("--dir") : ".";
     if (!std::filesystem::is_directory(dir)) throw Refused(dir.string() + ": no such folder");
@@ -146,10 +185,15 @@ int response(const Args& a) {
     std::string lang = a.values.count("--lang") ? a.values.at("--lang") : "pl";
     if (lang != "pl" && lang != "en") throw Usage{"--lang takes pl or en"};
     const bool hz = a.flags.count("--hz") > 0;
+    const std::string quantity = a.values.count("--quantity") ? a.values.at("--quantity") : "displacement";
+    if (quantity != "displacement" && quantity != "acceleration")
+        throw Usage{"--quantity takes displacement or acceleration"};
     std::vector<FileRole> files = {{"the description", a.model, false}, {"--csv", a.values.at("--csv")}};
     if (a.values.count("-o")) files.push_back({"-o", a.values.at("-o")});
     refuse_clashes(files);
     const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
     const Model m = build_model(d);
     const Response r = compute_response(m, d.path);
     stop_if_interrupted();
@@ -157,6 +201,15 @@ int response(const Args& a) {
     // The CSV and the picture are put in place together, once both are made.
     OutputSet out;
     out.prepare(a.values.at("--csv"), response_csv(r, hz));
+    // The modes outside the range, against the steps' largest values.
+    std::vector<double> largest;
+    for (const auto* part : {&r.amplitude, &r.acceleration, &r.stroke, &r.drift, &r.drift_ratio})
+        for (const std::vector<double>& curve : *part) largest.push_back(*std::max_element(curve.begin(), curve.end()));
+    if (!r.base_shear.empty()) largest.push_back(*std::max_element(r.base_shear.begin(), r.base_shear.end()));
+    const std::vector<OutsidePeak> outside =
+        r.lambda.empty() ? std::vector<OutsidePeak>{}
+                         : modes_outside(m, largest, r.lambda.front(), r.lambda.back(), d.path);
+    if (!r.lambda.empty()) std::cerr << outside_warnings(outside, r.lambda.front(), r.lambda.back());
     if (!r.inaccurate.empty())
         std::cerr << "varnostik-design: warning: at " << r.inaccurate.size()
                   << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
@@ -165,7 +218,8 @@ int response(const Args& a) {
         const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
         std::string picture;
         const std::string error =
-            draw_response(r, m, assemble_model(m).OMEGA, a.values.at("-o"), hz, lang == "pl", title, picture);
+            draw_response(r, m, m.OMEGA, a.values.at("-o"), hz, lang == "pl", title, picture,
+                          quantity == "acceleration");
         stop_if_interrupted();
         if (!error.empty()) {
             // The CSV stands on its own; only the picture is missing.
@@ -183,8 +237,8 @@ int modes(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
     const Description d = read_description(a.model);
     const Model m = build_model(d);
-    const Assembled s = assemble_model(m);
-    const std::vector<DampedMode> dm = damped_modes(m.NU, s.MS, s.CS, s.KS);
+    const Model& s = m;
+    const std::vector<DampedMode> dm = damped_modes(m.NU, m.MS, m.CS, m.KS);
     if (dm.empty()) throw Refused(d.path + ": the modes of the damped system could not be computed");
     for (std::size_t i = 0; i < dm.size(); ++i) {
         const std::string mode = "of damped mode " + std::to_string(i + 1);
@@ -210,16 +264,66 @@ int modes(const Args& a) {
     return 0;
 }
 
+int peaks(const Args& a) {
+    if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
+    const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
+    const Model m = build_model(d);
+    const std::vector<double> grid = sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM);
+    const PeakSearch p = search_peaks(m, grid, d.path, true);
+    stop_if_interrupted();
+    for (const CurvePeak& q : p.peaks)
+        refuse_overflow(q.value, d.path, "the peak of " + q.curve, "at LAMBDA=" + shortest_text(q.lambda));
+    if (a.values.count("--csv")) write_output(a.values.at("--csv"), peaks_csv(p));
+    std::cout << "Local maxima of every curve over " << shortest_text(grid.front()) << " to "
+              << shortest_text(grid.back()) << " rad/s (* the curve's largest)\n";
+    for (const CurvePeak& q : p.peaks) {
+        char line[128];
+        std::snprintf(line, sizeof line, "  %-18s LAMBDA=%-14.9g %14.6g", q.curve.c_str(), q.lambda, q.value);
+        std::cout << line << in_brackets(m.units, dimension_of(q.curve)) << (q.largest ? " *" : "") << "\n";
+    }
+    std::cerr << outside_warnings(p.outside, grid.front(), grid.back());
+    return 0;
+}
+
+int random(const Args& a) {
+    if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
+    const Description d = read_description(a.model);
+    require_table(d, "random");
+    const Model m = build_model(d);
+    const RandomResponse r = random_response(m, d.path);
+    for (const RandomRow& row : r.rows) refuse_overflow(row.rms, d.path, "the standard deviation of", row.quantity);
+    if (a.values.count("--csv")) write_output(a.values.at("--csv"), random_csv(r));
+    const std::string system = system_name(m.units);
+    std::cout << "Standard deviations under white noise of the "
+              << (m.random_ground ? "ground's acceleration (relative displacements)" : "storey forces")
+              << "\n(two-sided spectral density per rad/s" << (system.empty() ? "" : "; units " + system) << ")\n";
+    for (const RandomRow& row : r.rows) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  %-18s %14.6g", row.quantity.c_str(), row.rms);
+        std::cout << line << in_brackets(m.units, dimension_of(row.quantity)) << "\n";
+    }
+    for (const std::string& name : r.left_out)
+        std::cout << "  " << name << ": left out, the storey's force noise reaches its acceleration directly "
+                  << "(white, of infinite variance)\n";
+    return 0;
+}
+
 int tune(const Args& a) {
     if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
     const Description d = read_description(a.model);
+    require_table(d, "sweep");
+    require_table(d, "load");
     const int32_t damper = positive_integer(a, "--damper", 1);
     const int32_t target = positive_integer(a, "--target", d.LK);
     const TuneResult r = design::tune(d, damper, target);
     const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-    std::printf("tuned mass %d on storey %d, mass %s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
-                t.storey, shortest_text(t.mass).c_str(), target, shortest_text(d.from).c_str(),
-                shortest_text(d.to).c_str());
+    std::printf("tuned mass %d on storey %d, mass %s%s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
+                t.storey, shortest_text(t.mass).c_str(), in_brackets(d.units, Dimension::mass).c_str(), target,
+                shortest_text(d.from).c_str(), shortest_text(d.to).c_str());
+    if (d.units != Units::none)
+        std::printf("peaks and strokes in %s, lambda in rad/s\n", unit_of(d.units, Dimension::length).c_str());
     if (r.mass_ratio > 0)
         std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
                     t.storey);
@@ -259,8 +363,11 @@ int run_design(int argc, char** argv) {
             return 0;
         }
         if (command == "build") return build(parse(argc, argv, {"--dir"}, {}));
-        if (command == "response") return response(parse(argc, argv, {"--csv", "-o", "--lang"}, {"--hz"}));
+        if (command == "response")
+            return response(parse(argc, argv, {"--csv", "-o", "--lang", "--quantity"}, {"--hz"}));
         if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
+        if (command == "peaks") return peaks(parse(argc, argv, {"--csv"}, {}));
+        if (command == "random") return random(parse(argc, argv, {"--csv"}, {}));
         if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};
     } catch (const Usage& u) {

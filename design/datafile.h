@@ -1,7 +1,7 @@
-// The model as the program's data file carries it: the description turned
-// into the frame matrices and the dampers' blocks, written in the data
-// file's layout, and every value read back from that text, so that the
-// companion computes with exactly the numbers the program reads.
+// The program's data file: the description's frame, dampers, storey loads
+// and range written in the data file's layout, and read back from that
+// text, so that the companion computes with exactly the numbers the
+// program reads.
 #pragma once
 
 #include <cstdint>
@@ -9,25 +9,9 @@
 #include <vector>
 
 #include "design/description.h"
+#include "design/model.h"
 
 namespace design {
-
-struct Model {
-    int32_t LK = 0, LT = 0, LPT = 0, NU = 0;
-    std::vector<double> MR, KR;  // LK x LK, column-major
-    double GAMMA1 = 0.0, GAMMA2 = 0.0;
-    // The dampers' blocks (kk: LK x LK, kt: LK x LPT, tk: LPT x LK, tt:
-    // LPT x LPT), zero when the data file has none.
-    std::vector<double> Mkk, Mkt, Mtk, Mtt, Ckk, Ckt, Ctk, Ctt, Kkk, Kkt, Ktk, Ktt;
-    std::vector<double> PC, PS;
-    double LAMMIN = 0.0, LAMMAX = 0.0, DLAM = 0.0;
-    std::vector<int32_t> plot;
-    // From the description: the storey of every tuned mass, and whether
-    // the frame is a shear frame (its storeys have drifts).
-    std::vector<int32_t> tmd_storey;
-    bool shear_frame = false;
-    std::string data_text;  // the data file, as written
-};
 
 // A tuned mass's spring and dashpot from its description and the frame's
 // natural frequencies.
@@ -41,10 +25,19 @@ TmdValues tmd_values(const TunedMass& t, const std::vector<double>& OMEGA);
 // The value as the data file carries it (E12.6 written, read back).
 double as_recorded(double v);
 
-// The model of the description: throws Refused when the program would
-// stop on it (the two lowest frequencies equal, a mode that cannot be
-// computed, a range of too many steps).
-Model build_model(const Description& d);
+// What the data file holds, as the program's records order it.
+struct DataFileContent {
+    int32_t LK = 0, LT = 0, LPT = 0;
+    std::vector<double> MR, KR;
+    double GAMMA1 = 0.0, GAMMA2 = 0.0;
+    const DamperBlocks* dampers = nullptr;  // written when LT > 0
+    std::vector<double> PC, PS;
+    double LAMMIN = 0.0, LAMMAX = 0.0, DLAM = 0.0;
+};
+std::string data_file_text(const DataFileContent& c);
+
+// Reads the text back as the program does, into m's data-file part.
+void read_data_file(const std::string& text, Model& m);
 
 // The answers that replay the data file: the three names, ICD = 2, the
 // plotted unknowns and the closing line.

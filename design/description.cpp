@@ -172,7 +172,8 @@ int32_t storey(Reader& r, const toml::table& t, const std::string& prefix, int32
 }
 
 void read_frame(Reader& r, const toml::table& f, Description& d) {
-    r.only_keys(f, "frame.", {"masses", "stiffnesses", "mass_matrix", "stiffness_matrix", "damping_ratios"});
+    r.only_keys(f, "frame.",
+                {"masses", "stiffnesses", "mass_matrix", "stiffness_matrix", "damping_ratios", "influence", "heights"});
     d.frame_line = line_of(f);
     const bool shear = f.contains("masses") || f.contains("stiffnesses");
     const bool matrices = f.contains("mass_matrix") || f.contains("stiffness_matrix");
@@ -225,6 +226,25 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
         if (v < 0) r.refuse(line_of(*f.get("damping_ratios")), "frame.damping_ratios", "a ratio must not be negative");
     d.GAMMA1 = (*g)[0];
     d.GAMMA2 = (*g)[1];
+    const std::size_t n = static_cast<std::size_t>(d.LK);
+    if (auto r_ = r.numbers(f, "frame.", "influence")) {
+        if (d.shear_frame)
+            r.refuse(line_of(*f.get("influence")), "frame.influence",
+                     "a shear frame moves with the ground on every storey: its influence is 1, not given");
+        r.length(f, "frame.", "influence", *r_, n);
+        d.influence = *r_;
+    } else if (d.shear_frame) {
+        d.influence.assign(n, 1.0);
+    }
+    if (auto h = r.numbers(f, "frame.", "heights")) {
+        const int line = line_of(*f.get("heights"));
+        if (!d.shear_frame)
+            r.refuse(line, "frame.heights", "storey heights belong to a shear frame (masses and stiffnesses)");
+        r.length(f, "frame.", "heights", *h, n);
+        for (double v : *h)
+            if (!(v > 0)) r.refuse(line, "frame.heights", "a height must be positive");
+        d.heights = *h;
+    }
 }
 
 void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Description& d) {
@@ -293,6 +313,8 @@ void read_list(Reader& r, const toml::table& root, const char* name, F one) {
 
 void read_force(Reader& r, const toml::table& f, Description& d) {
     r.only_keys(f, "force.", {"cos", "sin"});
+    d.has_force = true;
+    d.load_line = line_of(f);
     auto pc = r.numbers(f, "force.", "cos");
     if (!pc) r.refuse(line_of(f), "force.cos", "missing");
     r.length(f, "force.", "cos", *pc, static_cast<std::size_t>(d.LK));
@@ -304,8 +326,45 @@ void read_force(Reader& r, const toml::table& f, Description& d) {
     }
 }
 
+// The ground's acceleration A cos + B sin: the storeys' loads are -M r a_g.
+void read_ground(Reader& r, const toml::table& g, Description& d) {
+    r.only_keys(g, "ground.", {"cos", "sin"});
+    d.has_ground = true;
+    d.load_line = line_of(g);
+    if (d.influence.empty())
+        r.refuse(d.load_line, "ground",
+                 "a frame given by matrices needs frame.influence to be moved by the ground");
+    d.ground_cos = r.required_number(g, "ground.", "cos");
+    d.ground_sin = r.number(g, "ground.", "sin").value_or(0.0);
+    d.PC.assign(static_cast<std::size_t>(d.LK), 0.0);
+    d.PS.assign(static_cast<std::size_t>(d.LK), 0.0);
+}
+
+void read_random(Reader& r, const toml::table& t, Description& d) {
+    r.only_keys(t, "random.", {"force_psd", "ground_psd"});
+    d.has_random = true;
+    d.random_line = line_of(t);
+    const bool force = t.contains("force_psd"), ground = t.contains("ground_psd");
+    if (force == ground) r.refuse(d.random_line, "random", "give force_psd or ground_psd, one of them");
+    if (force) {
+        d.force_psd = *r.numbers(t, "random.", "force_psd");
+        r.length(t, "random.", "force_psd", d.force_psd, static_cast<std::size_t>(d.LK));
+        for (double v : d.force_psd)
+            if (v < 0) r.refuse(line_of(*t.get("force_psd")), "random.force_psd", "a density must not be negative");
+    } else {
+        const int line = line_of(*t.get("ground_psd"));
+        if (d.influence.empty())
+            r.refuse(line, "random.ground_psd",
+                     "a frame given by matrices needs frame.influence to be moved by the ground");
+        d.ground_psd = *r.number(t, "random.", "ground_psd");
+        if (d.ground_psd < 0) r.refuse(line, "random.ground_psd", "a density must not be negative");
+        d.random_ground = true;
+    }
+}
+
 void read_sweep(Reader& r, const toml::table& s, Description& d) {
     r.only_keys(s, "sweep.", {"from", "to", "step", "plot"});
+    d.has_sweep = true;
     d.range_line = line_of(s);
     d.from = r.required_number(s, "sweep.", "from");
     d.to = r.required_number(s, "sweep.", "to");
@@ -354,6 +413,14 @@ std::string where(const std::string& file, int line, const std::string& key, con
     return s;
 }
 
+void require_table(const Description& d, const std::string& table) {
+    if (table == "sweep" && !d.has_sweep) throw Refused(where(d.path, 0, "sweep", "missing table"));
+    if (table == "force" && !d.has_force) throw Refused(where(d.path, 0, "force", "missing table"));
+    if (table == "load" && !d.has_force && !d.has_ground)
+        throw Refused(where(d.path, 0, "force", "missing table ([force] or [ground])"));
+    if (table == "random" && !d.has_random) throw Refused(where(d.path, 0, "random", "missing table"));
+}
+
 bool names_device(const std::string& name) {
     const std::size_t dot = name.find('.');
     const bool has_ext = dot != std::string::npos && dot + 1 < name.size();
@@ -378,10 +445,21 @@ Description read_description(const std::string& path) {
     } catch (const toml::parse_error& e) {
         r.refuse(static_cast<int>(e.source().begin.line), "(syntax)", std::string(e.description()));
     }
-    r.only_keys(root, "", {"title", "frame", "tmd", "dashpot", "force", "sweep", "files"});
+    r.only_keys(root, "", {"title", "units", "frame", "tmd", "dashpot", "force", "ground", "random", "sweep", "files"});
     if (const toml::node* t = root.get("title")) {
         if (!t->is_string()) r.refuse(line_of(*t), "title", "must be a string");
         d.title = t->as_string()->get();
+    }
+    if (const toml::node* u = root.get("units")) {
+        const std::string accepted = "accepted: \"kN-t-m-s\" or \"N-kg-m-s\"";
+        if (!u->is_string()) r.refuse(line_of(*u), "units", "must be a string; " + accepted);
+        const std::string v = u->as_string()->get();
+        if (v == "kN-t-m-s")
+            d.units = Units::kN_t_m_s;
+        else if (v == "N-kg-m-s")
+            d.units = Units::N_kg_m_s;
+        else
+            r.refuse(line_of(*u), "units", "\"" + v + "\" is not a unit system; " + accepted);
     }
     read_frame(r, *r.table(root, "frame", true, 0), d);
     read_list(r, root, "tmd", [&](const toml::table& t, const std::string& p) { read_tmd(r, t, p, d); });
@@ -390,8 +468,17 @@ Description read_description(const std::string& path) {
         r.refuse(d.tmds[kMaxTunedMasses].line, "tmd", "more than " + std::to_string(kMaxTunedMasses) + " tuned masses");
     if (d.tmds.size() + d.dashpots.size() > static_cast<std::size_t>(kMaxDampers))
         r.refuse(0, "dashpot", "more than " + std::to_string(kMaxDampers) + " dampers");
-    read_force(r, *r.table(root, "force", true, 0), d);
-    read_sweep(r, *r.table(root, "sweep", true, 0), d);
+    const toml::table* force = r.table(root, "force", false, 0);
+    const toml::table* ground = r.table(root, "ground", false, 0);
+    if (force != nullptr && ground != nullptr) {
+        const bool ground_second = line_of(*ground) > line_of(*force);
+        r.refuse(line_of(ground_second ? *ground : *force), ground_second ? "ground" : "force",
+                 "give [force] or [ground], not both");
+    }
+    if (force != nullptr) read_force(r, *force, d);
+    if (ground != nullptr) read_ground(r, *ground, d);
+    if (const toml::table* t = r.table(root, "random", false, 0)) read_random(r, *t, d);
+    if (const toml::table* s = r.table(root, "sweep", false, 0)) read_sweep(r, *s, d);
     read_files(r, root, d);
     return d;
 }

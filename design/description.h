@@ -35,6 +35,10 @@ struct Dashpot {
     double damping = 0.0;
 };
 
+// The unit system a description declares; none: lengths, masses and
+// forces unnamed.
+enum class Units { none, kN_t_m_s, N_kg_m_s };
+
 struct Description {
     std::string path;  // as given, for messages
     std::string title;
@@ -46,7 +50,25 @@ struct Description {
     double GAMMA1 = 0.0, GAMMA2 = 0.0;
     std::vector<TunedMass> tmds;
     std::vector<Dashpot> dashpots;
+    // The frame's influence vector (1 per storey for a shear frame; empty
+    // for a frame given by matrices without `influence`), storey heights
+    // (shear frames, optional).
+    std::vector<double> influence, heights;
+    Units units = Units::none;
+    // The harmonic load: storey forces [force], or the ground's
+    // acceleration A cos + B sin [ground]; neither when the description
+    // has no such table.
+    bool has_force = false, has_ground = false;
     std::vector<double> PC, PS;
+    double ground_cos = 0.0, ground_sin = 0.0;
+    int load_line = 0;
+    // White noise [random]: storey forces' densities, or the ground's.
+    bool has_random = false;
+    std::vector<double> force_psd;
+    double ground_psd = 0.0;
+    bool random_ground = false;
+    int random_line = 0;
+    bool has_sweep = false;
     double from = 0.0, to = 0.0, step = 0.0;
     std::vector<int32_t> plot;  // plotted unknowns, 1..3 of them
     std::string data, results, plot_file;
@@ -56,6 +78,10 @@ struct Description {
 
 // Reads and checks the description at path; throws Refused.
 Description read_description(const std::string& path);
+
+// Refuses a description that lacks the table a command needs ("sweep",
+// "force", "load" for [force] or [ground], "random").
+void require_table(const Description& d, const std::string& table);
 
 // Whether the program would take name as a device rather than a file.
 bool names_device(const std::string& name);

@@ -6,6 +6,7 @@
 #include "plot/curves.h"
 #include "plot/gnuplot.h"
 #include "plot/script.h"
+#include "design/units.h"
 
 namespace design {
 
@@ -15,7 +16,7 @@ double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
                           const std::string& output, bool hz, bool polish, const std::string& title,
-                          std::string& picture) {
+                          std::string& picture, bool acceleration) {
     const auto format = plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
@@ -36,16 +37,23 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
         s.phase = {x, plot::unwrap_degrees(phase)};
         c.series.push_back(std::move(s));
     };
+    if (acceleration) c.quantity = plot::Quantity::acceleration;
+    const auto& amplitude = acceleration ? r.acceleration : r.amplitude;
+    const auto& phase = acceleration ? r.acceleration_phase : r.phase;
     for (int32_t k : m.plot)
-        add(k, r.amplitude[static_cast<std::size_t>(k - 1)], r.phase[static_cast<std::size_t>(k - 1)], "");
+        add(k, amplitude[static_cast<std::size_t>(k - 1)], phase[static_cast<std::size_t>(k - 1)], "");
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
-    // and named a stroke in the key below.
+    // and named a stroke in the key below; a stroke is a displacement, not
+    // drawn beside accelerations.
     const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
-    for (std::size_t t = 0; t < r.stroke.size(); ++t)
+    const std::size_t strokes = acceleration ? 0 : r.stroke.size();
+    for (std::size_t t = 0; t < strokes; ++t)
         add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t], stroke + std::to_string(t + 1));
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;
+    // The amplitude axis names its unit when the description declares one.
+    style.amplitude_unit = in_brackets(m.units, acceleration ? Dimension::acceleration : Dimension::length);
     // gnuplot draws in a private folder under a name of plot/'s making: no
     // name the user gave reaches it.
     plot::Drawing drawn = plot::draw(c, style, *format);

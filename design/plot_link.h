@@ -17,11 +17,12 @@ double wrap_phase(double degrees);
 
 // Draws the plotted unknowns' curves and every tuned mass's stroke as a
 // picture of the format output's name asks for (.svg, .png or .pdf), its
-// bytes into picture; output itself is not written.  Empty when drawn,
-// otherwise what failed.
-// The natural frequencies OMEGA of the frame are marked where they fall.
+// bytes into picture; output itself is not written.  With acceleration
+// the plotted unknowns' absolute accelerations, without the strokes.
+// Empty when drawn, otherwise what failed.  The natural frequencies OMEGA
+// of the frame are marked where they fall.
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
                           const std::string& output, bool hz, bool polish, const std::string& title,
-                          std::string& picture);
+                          std::string& picture, bool acceleration = false);
 
 }  // namespace design

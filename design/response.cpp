@@ -25,36 +25,92 @@ std::pair<double, double> relative_parts(const std::vector<double>& x, int32_t N
     return {ac, as};
 }
 
-double relative(const std::vector<double>& x, int32_t NU, int32_t a, int32_t b) {
-    const auto [ac, as] = relative_parts(x, NU, a, b);
-    return amplitude(ac, as);
+// Every curve from a solution: the storeys' amplitudes and phases from
+// printed (the program's own values), everything else from refined.  With
+// u = AC cos + AS sin, u' has the parts (LAMBDA AS, -LAMBDA AC) and u''
+// the parts -LAMBDA^2 (AC, AS); the ground adds (A, B) to the latter.
+Values values_of(const Model& m, const std::vector<double>& printed, const std::vector<double>& refined,
+                 double LAMBDA) {
+    const std::size_t NU = static_cast<std::size_t>(m.NU);
+    const double l2 = LAMBDA * LAMBDA;
+    const double A = m.ground ? m.ground_cos : 0.0, B = m.ground ? m.ground_sin : 0.0;
+    Values v;
+    for (std::size_t k = 0; k < NU; ++k) {
+        const std::vector<double>& x = k < static_cast<std::size_t>(m.LK) ? printed : refined;
+        const double ac = x[k], as = x[k + NU];
+        v.amplitude.push_back(amplitude(ac, as));
+        v.phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
+        const double gc = -l2 * refined[k] + A, gs = -l2 * refined[k + NU] + B;
+        v.acceleration.push_back(amplitude(gc, gs));
+        v.acceleration_phase.push_back(wrap_phase(std::atan2(gs, gc) * kDegrees));
+    }
+    for (std::size_t t = 0; t < m.tmd_storey.size(); ++t) {
+        const auto [ac, as] = relative_parts(refined, m.NU, m.LK + static_cast<int32_t>(t) + 1, m.tmd_storey[t]);
+        v.stroke.push_back(amplitude(ac, as));
+        v.stroke_phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
+    }
+    if (m.shear_frame) {
+        for (int32_t k = 1; k <= m.LK; ++k) {
+            const auto [ac, as] = relative_parts(refined, m.NU, k, k - 1);
+            v.drift.push_back(amplitude(ac, as));
+            if (!m.heights.empty())
+                v.drift_ratio.push_back(v.drift.back() / m.heights[static_cast<std::size_t>(k - 1)]);
+        }
+    }
+    if (!m.influence.empty()) {
+        // r^T (K u + C u'): what the springs and dashpots pass to the
+        // supports, the proportional damping's part to the ground included.
+        double bc = 0.0, bs = 0.0;
+        for (std::size_t i = 0; i < NU; ++i) {
+            double fc = 0.0, fs = 0.0;
+            for (std::size_t j = 0; j < NU; ++j) {
+                const double k = m.KS[j * NU + i], c = m.CS[j * NU + i];
+                fc += k * refined[j] + c * LAMBDA * refined[j + NU];
+                fs += k * refined[j + NU] - c * LAMBDA * refined[j];
+            }
+            bc += m.influence[i] * fc;
+            bs += m.influence[i] * fs;
+        }
+        v.base_shear.push_back(amplitude(bc, bs));
+    }
+    return v;
+}
+
+void append(std::vector<std::vector<double>>& to, const std::vector<double>& v) {
+    to.resize(v.size());
+    for (std::size_t k = 0; k < v.size(); ++k) to[k].push_back(v[k]);
 }
 
 }  // namespace
 
-Assembled assemble_model(const Model& m) {
-    Assembled a;
-    const FrameModes modes = frame_modes(m.LK, m.MR, m.KR);
-    a.OMEGA = modes.OMEGA;
-    a.PHI = modes.PHI;
-    a.CR = proportional_damping(m.LK, a.OMEGA, m.GAMMA1, m.GAMMA2, m.MR, m.KR);
-    a.MS = assemble(m.LK, m.LPT, m.MR, m.Mkk, m.Mkt, m.Mtk, m.Mtt);
-    a.CS = assemble(m.LK, m.LPT, a.CR, m.Ckk, m.Ckt, m.Ctk, m.Ctt);
-    a.KS = assemble(m.LK, m.LPT, m.KR, m.Kkk, m.Kkt, m.Ktk, m.Ktt);
-    return a;
+std::vector<std::string> curve_names(const Model& m) {
+    std::vector<std::string> names;
+    auto add = [&names](const char* what, std::size_t count) {
+        for (std::size_t k = 1; k <= count; ++k) names.push_back(what + std::to_string(k));
+    };
+    const std::size_t NU = static_cast<std::size_t>(m.NU), LK = static_cast<std::size_t>(m.LK);
+    add("amplitude_", NU);
+    add("acceleration_", NU);
+    add("stroke_", m.tmd_storey.size());
+    if (m.shear_frame) add("drift_", LK);
+    if (m.shear_frame && !m.heights.empty()) add("drift_ratio_", LK);
+    if (!m.influence.empty()) names.push_back("base_shear");
+    return names;
 }
 
+std::vector<double> curve_values(const Values& v) {
+    std::vector<double> out;
+    for (const auto* part : {&v.amplitude, &v.acceleration, &v.stroke, &v.drift, &v.drift_ratio, &v.base_shear})
+        out.insert(out.end(), part->begin(), part->end());
+    return out;
+}
+
+Stepper stepper_of(const Model& m) { return Stepper(m.LK, m.NU, m.MS, m.CS, m.KS, m.load_cos, m.load_sin); }
+
 Response compute_response(const Model& m, const std::string& file) {
-    const Assembled a = assemble_model(m);
-    Stepper stepper(m.LK, m.NU, a.MS, a.CS, a.KS, m.PC, m.PS);
+    Stepper stepper = stepper_of(m);
     Response r;
     r.lambda = sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM);
-    const std::size_t NU = static_cast<std::size_t>(m.NU);
-    r.amplitude.assign(NU, {});
-    r.phase.assign(NU, {});
-    r.stroke.assign(static_cast<std::size_t>(m.LPT), {});
-    r.stroke_phase.assign(static_cast<std::size_t>(m.LPT), {});
-    if (m.shear_frame) r.drift.assign(static_cast<std::size_t>(m.LK), {});
     std::vector<double> x, refined;
     for (const double LAMBDA : r.lambda) {
         stop_if_interrupted();
@@ -62,24 +118,20 @@ Response compute_response(const Model& m, const std::string& file) {
         if (solved == Stepper::Solved::singular)
             throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(LAMBDA));
         if (solved == Stepper::Solved::inaccurate) r.inaccurate.push_back(LAMBDA);
-        for (std::size_t k = 0; k < NU; ++k) {
-            // The storeys as the program prints them; the tuned masses
-            // from the refined solution.
-            const std::vector<double>& v = k < static_cast<std::size_t>(m.LK) ? x : refined;
-            const double ac = v[k], as = v[k + NU];
-            if (!std::isfinite(ac) || !std::isfinite(as))
+        for (const double v : x)
+            if (!std::isfinite(v))
                 throw Refused(file + ": the response at LAMBDA=" + shortest_text(LAMBDA) +
                               " is beyond the range of numbers");
-            r.amplitude[k].push_back(amplitude(ac, as));
-            r.phase[k].push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
-        }
-        for (std::size_t t = 0; t < r.stroke.size(); ++t) {
-            const auto [ac, as] = relative_parts(refined, m.NU, m.LK + static_cast<int32_t>(t) + 1, m.tmd_storey[t]);
-            r.stroke[t].push_back(amplitude(ac, as));
-            r.stroke_phase[t].push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
-        }
-        for (std::size_t k = 0; k < r.drift.size(); ++k)
-            r.drift[k].push_back(relative(refined, m.NU, static_cast<int32_t>(k) + 1, static_cast<int32_t>(k)));
+        const Values v = values_of(m, x, refined, LAMBDA);
+        append(r.amplitude, v.amplitude);
+        append(r.phase, v.phase);
+        append(r.acceleration, v.acceleration);
+        append(r.acceleration_phase, v.acceleration_phase);
+        append(r.stroke, v.stroke);
+        append(r.stroke_phase, v.stroke_phase);
+        append(r.drift, v.drift);
+        append(r.drift_ratio, v.drift_ratio);
+        if (!v.base_shear.empty()) r.base_shear.push_back(v.base_shear[0]);
     }
     return r;
 }
@@ -91,10 +143,7 @@ Point response_at(Stepper& s, const Model& m, double LAMBDA) {
         p.singular = true;
         return p;
     }
-    const std::size_t NU = static_cast<std::size_t>(m.NU);
-    for (std::size_t k = 0; k < NU; ++k) p.amplitude.push_back(amplitude(refined[k], refined[k + NU]));
-    for (std::size_t t = 0; t < static_cast<std::size_t>(m.LPT); ++t)
-        p.stroke.push_back(relative(refined, m.NU, m.LK + static_cast<int32_t>(t) + 1, m.tmd_storey[t]));
+    static_cast<Values&>(p) = values_of(m, refined, refined, LAMBDA);
     return p;
 }
 
@@ -102,8 +151,11 @@ std::string response_csv(const Response& r, bool hz) {
     std::string out = hz ? "f_hz" : "lambda";
     for (std::size_t k = 0; k < r.amplitude.size(); ++k)
         out += ",amplitude_" + std::to_string(k + 1) + ",phase_" + std::to_string(k + 1);
+    for (std::size_t k = 0; k < r.acceleration.size(); ++k) out += ",acceleration_" + std::to_string(k + 1);
     for (std::size_t t = 0; t < r.stroke.size(); ++t) out += ",stroke_" + std::to_string(t + 1);
     for (std::size_t k = 0; k < r.drift.size(); ++k) out += ",drift_" + std::to_string(k + 1);
+    for (std::size_t k = 0; k < r.drift_ratio.size(); ++k) out += ",drift_ratio_" + std::to_string(k + 1);
+    if (!r.base_shear.empty()) out += ",base_shear";
     out += '\n';
     auto field = [&out](double v) {
         out += ',';
@@ -115,8 +167,11 @@ std::string response_csv(const Response& r, bool hz) {
             field(r.amplitude[k][i]);
             field(r.phase[k][i]);
         }
+        for (const auto& a : r.acceleration) field(a[i]);
         for (const auto& s : r.stroke) field(s[i]);
         for (const auto& d : r.drift) field(d[i]);
+        for (const auto& d : r.drift_ratio) field(d[i]);
+        if (!r.base_shear.empty()) field(r.base_shear[i]);
         out += '\n';
     }
     return out;

@@ -85,8 +85,7 @@ void refuse_overflow(const Description& d, const char* tuning, const Extremes& e
 }  // namespace
 
 Extremes extremes(const Model& m, double from, double to, int32_t target, int32_t damper) {
-    const Assembled a = assemble_model(m);
-    Stepper stepper(m.LK, m.NU, a.MS, a.CS, a.KS, m.PC, m.PS);
+    Stepper stepper = stepper_of(m);
     std::vector<double> grid;
     for (double l : sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM))
         if (l >= from && l < to) grid.push_back(l);
@@ -124,11 +123,10 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
 
     const Model given = build_model(d);
-    const FrameModes modes = frame_modes(given.LK, given.MR, given.KR);
-    const double own = tmd_values(t, modes.OMEGA).frequency;
-    const double reference = modes.OMEGA[static_cast<std::size_t>(t.mode - 1)];
+    const double own = tmd_values(t, given.OMEGA).frequency;
+    const double reference = given.OMEGA[static_cast<std::size_t>(t.mode - 1)];
     r.given.frequency_ratio = own / reference;
-    r.given.damping_ratio = tmd_values(t, modes.OMEGA).damping / (2.0 * t.mass * own);
+    r.given.damping_ratio = tmd_values(t, given.OMEGA).damping / (2.0 * t.mass * own);
     r.given.extremes = extremes(given, given.LAMMIN, given.LAMMAX, target, damper);
     refuse_overflow(d, "given", r.given.extremes, target, damper);
 
@@ -137,9 +135,9 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     const std::size_t LK = static_cast<std::size_t>(given.LK);
     std::size_t nearest = 0;
     for (std::size_t i = 1; i < LK; ++i)
-        if (std::fabs(modes.OMEGA[i] - own) < std::fabs(modes.OMEGA[nearest] - own)) nearest = i;
+        if (std::fabs(given.OMEGA[i] - own) < std::fabs(given.OMEGA[nearest] - own)) nearest = i;
     r.nearest_mode = static_cast<int32_t>(nearest) + 1;
-    auto phi = [&](std::size_t j) { return modes.PHI[j * LK + nearest]; };
+    auto phi = [&](std::size_t j) { return given.PHI[j * LK + nearest]; };
     double modal = 0.0;
     for (std::size_t i = 0; i < LK; ++i)
         for (std::size_t j = 0; j < LK; ++j) modal += phi(i) * given.MR[j * LK + i] * phi(j);
@@ -148,7 +146,7 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
     if (at_storey != 0.0 && modal > 0.0) {
         const double mu = t.mass / (modal / (at_storey * at_storey));
         r.mass_ratio = mu;
-        r.start.frequency_ratio = modes.OMEGA[nearest] / (1.0 + mu) / reference;
+        r.start.frequency_ratio = given.OMEGA[nearest] / (1.0 + mu) / reference;
         r.start.damping_ratio = std::sqrt(3.0 * mu / (8.0 * (1.0 + mu) * (1.0 + mu) * (1.0 + mu)));
         r.start.extremes = extremes(build_model(with_tuning(d, damper, r.start.frequency_ratio, r.start.damping_ratio)),
                                     given.LAMMIN, given.LAMMAX, target, damper);

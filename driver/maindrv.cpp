@@ -7,6 +7,7 @@
 #include "driver/model.h"
 #include "driver/usage.h"
 #include "input/matrix.h"
+#include "layouts/layouts.h"
 #include "textio/io.h"
 #include "textio/runtime.h"
 #include "textio/units.h"
@@ -49,7 +50,7 @@ void typed_sizes() {
     ask_size("(2X,'PODAJ LICZBE TLUMIKOW - MAX 20')", limit_text::kDampersRefused, LT, 0, kMaxLT);
     if (LT > 0) ask_size(limit_text::kParametersPrompt, limit_text::kParametersRefused, LPT, 0, kMaxLPT);
     if (LT == 0) LPT = 0;
-    write_fmt(kDataUnit, "(5(2X,I3))", {LK, LT, LPT});
+    write_fmt(kDataUnit, layouts::kDataSizes, {LK, LT, LPT});
 }
 
 void recorded_sizes() {

@@ -57,9 +57,18 @@ constexpr std::string_view kUsage =
     "(default: every processor the program may use; 1: one thread).  The\n"
     "files are the same byte for byte whatever the count.\n"
     "\n"
+    "Units: the program names none; keep one system throughout, e.g. kN, t,\n"
+    "m, s (the examples': masses in t, stiffnesses in kN/m, forces in kN,\n"
+    "LAMBDA in rad/s) or N, kg, m, s.\n"
+    "\n"
     "Guides: README.md and docs/instrukcja.md (in Polish) in the source tree,\n"
     "and installed in share/doc/varnostik beside the examples.  The curves\n"
-    "are drawn by varnostik-plot (varnostik-plot --help).\n";
+    "are drawn by varnostik-plot (varnostik-plot --help).  varnostik-design\n"
+    "(varnostik-design --help) builds the data file from a short description\n"
+    "of a frame with its dampers, and computes with the program's numbers\n"
+    "what the dialogue does not: the response to the ground's motion and to\n"
+    "white noise (absolute accelerations, drifts, base shear), every peak of\n"
+    "every curve, and the tuning of a tuned-mass damper.\n";
 
 [[noreturn]] void answer(std::string_view text) {
     bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "layouts/layouts.h"
+
 // Units of the run.
 inline constexpr int kDataUnit = 1;
 inline constexpr int kResultsUnit = 2;
 inline constexpr int kPlotUnit = 3;
 
 // The layout of one matrix row or one vector in the data file.
-inline constexpr const char* kRowRecord = "(10(2X,E12.6))";
+inline constexpr std::string_view kRowRecord = layouts::kDataRow;
 
 // The rule of plus signs between the parts of the results file.
 inline constexpr const char* kSeparator = "(2X,70('+'))";

@@ -29,6 +29,13 @@ inline constexpr std::string_view kPlotLegend =
     "'3 KOLUMNA - AMPLITUDA COS',/,2X,'4 KOLUMNA - AMPLITUDA SIN',/,2X,"
     "'5 KOLUMNA - NR PRZEMIESZCZENIA',/,2X,'6 KOLUMNA - ZNOWU AMPLITUDA DRGAN ITD')";
 
+// Data file: the sizes record (LK, LT, LPT), then every matrix row, the
+// damping ratios, the forces and the range as row records, ten values to a
+// line.  The program writes and reads it, and the design companion writes
+// it for the program to read.
+inline constexpr std::string_view kDataSizes = "(5(2X,I3))";
+inline constexpr std::string_view kDataRow = "(10(2X,E12.6))";
+
 // ---------------------------------------------------------- field geometry
 
 inline constexpr std::size_t kGap = 2;          // the 2X before every field
@@ -37,6 +44,8 @@ inline constexpr int kRealDigits = 6;
 inline constexpr int kIntWidth = 3;             // the unknown's number, Iw
 inline constexpr std::size_t kValuesPerLine = 5;  // a value list's line
 inline constexpr std::size_t kPlottedMax = 3;     // groups of a plot row
+inline constexpr std::size_t kDataValuesPerLine = 10;  // a data-file row record's line
+inline constexpr std::size_t kDataSizesPerLine = 5;
 
 inline constexpr std::size_t kRealField = kGap + kRealWidth;
 // A plot row: the frequency field and two blanks, then per plotted unknown
@@ -109,5 +118,7 @@ static_assert(record_width(kPlotRow) == kRowHead + kPlottedMax * kRowGroup);
 static_assert(record_width(kValueList) == kValuesPerLine * kRealField);
 static_assert(record_width(kStepHeading) == kGap + literal(kStepHeading).size() + kRealWidth);
 static_assert(record_width(kSeparator) == kGap + 70);
+static_assert(record_width(kDataRow) == kDataValuesPerLine * kRealField);
+static_assert(record_width(kDataSizes) == kDataSizesPerLine * (kGap + kIntWidth));
 
 }  // namespace layouts

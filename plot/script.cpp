@@ -398,7 +398,7 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "# amplitude\n";
     s += "set tmargin at screen " + shortest(panel_top(c)) + "\nset bmargin at screen " + shortest(kPanelBottom) + "\n";
     s += "set format x ''\nunset xlabel\n";
-    s += "set ylabel " + quote(t.amplitude[static_cast<int>(c.quantity)]) + "\n";
+    s += "set ylabel " + shown(std::string(t.amplitude[static_cast<int>(c.quantity)]) + style.amplitude_unit) + "\n";
     const Axis axis = amplitude_axis(c, style.log);
     s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\n";
     s += axis.set ? "set yrange [" + shortest(axis.lo) + ":" + shortest(axis.hi) + "]\n"

@@ -18,6 +18,7 @@ struct Style {
     bool log = false;   // logarithmic amplitude axis
     std::string title;  // empty: a title made from the file name
     std::string file;   // the file drawn, for the default title
+    std::string amplitude_unit;  // after the amplitude axis's name, e.g. " [m]"; empty: none
 };
 
 // The picture's format from the extension of its path (.svg, .png, .pdf).

@@ -144,6 +144,14 @@ void refuse_overflow(const Response& r, const std::string& file) {
     }
 }
 
+// The description, its warnings said on standard error before the
+// command goes on.
+Description read_warned(const std::string& path) {
+    Description d = read_description(path);
+    for (const std::string& w : d.warnings) std::cerr << "varnostik-design: warning: " << w << "\n";
+    return d;
+}
+
 std::string e12(double v) {
     std::string s;
     textio::edit_exp(s, v, 12, 6);
@@ -151,7 +159,7 @@ std::string e12(double v) {
 }
 
 int build(const Args& a) {
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     if (d.has_ground)
         throw Refused(where(d.path, d.load_line, "ground",
                             "build writes the program's data file, which loads the storeys only: a tuned mass's "
@@ -191,7 +199,7 @@ int response(const Args& a) {
     std::vector<FileRole> files = {{"the description", a.model, false}, {"--csv", a.values.at("--csv")}};
     if (a.values.count("-o")) files.push_back({"-o", a.values.at("-o")});
     refuse_clashes(files);
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const Model m = build_model(d);
@@ -235,7 +243,7 @@ int response(const Args& a) {
 
 int modes(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     const Model m = build_model(d);
     const Model& s = m;
     const std::vector<DampedMode> dm = damped_modes(m.NU, m.MS, m.CS, m.KS);
@@ -266,7 +274,7 @@ int modes(const Args& a) {
 
 int peaks(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const Model m = build_model(d);
@@ -289,7 +297,7 @@ int peaks(const Args& a) {
 
 int random(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "random");
     const Model m = build_model(d);
     const RandomResponse r = random_response(m, d.path);
@@ -312,7 +320,7 @@ int random(const Args& a) {
 
 int tune(const Args& a) {
     if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const int32_t damper = positive_integer(a, "--damper", 1);

@@ -74,6 +74,9 @@ struct Description {
     std::string data, results, plot_file;
     int frame_line = 0;  // for refusals about the frame as a whole
     int range_line = 0;
+    // What the description most likely means otherwise, said on standard
+    // error while the command goes on ("FILE:LINE: KEY: what").
+    std::vector<std::string> warnings;
 };
 
 // Reads and checks the description at path; throws Refused.

@@ -2,6 +2,7 @@
 #include "design/plot_link.h"
 
 #include <numbers>
+#include <optional>
 
 #include "plot/curves.h"
 #include "plot/gnuplot.h"
@@ -17,7 +18,8 @@ double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
                           const std::string& output, bool hz, bool polish, const std::string& title,
                           std::string& picture, bool acceleration) {
-    const auto format = plot::format_of(output);
+    // Standard output carries no name to tell the format by: it takes SVG.
+    const auto format = output == "-" ? std::optional<plot::Format>(plot::Format::svg) : plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
     plot::Curves c;

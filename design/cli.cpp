@@ -24,6 +24,7 @@
 #include "design/random.h"
 #include "design/response.h"
 #include "design/tune.h"
+#include "design/tuned_text.h"
 #include "design/units.h"
 
 namespace design {
@@ -377,7 +378,7 @@ int tune(const Args& a) {
                 r.evaluations);
     if (a.values.count("-o"))
         write_output(a.values.at("-o"),
-                     tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+                     tuned_text(d.path, damper, t.mode, r.tuned.frequency_ratio, r.tuned.damping_ratio));
     return 0;
 }
 

@@ -140,7 +140,10 @@ std::string tuned_text_of(const std::string& text, const std::string& path, int3
             std::size_t line_end = text.find('\n', spring->value_to);
             const bool last = line_end == std::string::npos;
             if (last) line_end = text.size();
-            const bool crlf = !last && line_end > 0 && text[line_end - 1] == '\r';
+            // The line end of the frequency ratio's line, or of the line
+            // before it when it is the last.
+            const std::size_t known_end = last ? (line_from > 0 ? line_from - 1 : std::string::npos) : line_end;
+            const bool crlf = known_end != std::string::npos && known_end > 0 && text[known_end - 1] == '\r';
             const std::string eol = crlf ? "\r\n" : "\n";
             const std::string indent = text.substr(line_from, spring->key_from - line_from);
             const std::string added = indent + "mode = " + mode_text;

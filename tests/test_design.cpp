@@ -559,7 +559,9 @@ TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
         }
         if (row.status == 0 && std::find(row.written.begin(), row.written.end(), "victim") != row.written.end()) {
             EXPECT_EQ(after.at("to-victim"), "-> victim");
-            EXPECT_EQ(after.at("victim").rfind("mode,frequency,damping_ratio\n", 0), 0u);
+            EXPECT_EQ(
+                after.at("victim").rfind("mode,damped_frequency,undamped_frequency,damping_ratio,decay_rate\n", 0),
+                0u);
         }
         if (row.needs_gnuplot) {
             EXPECT_EQ(o.files.count("|touch PWNED; echo .svg"), 1u) << "the picture under its name";
@@ -697,7 +699,7 @@ TEST(Design, OutputsToStreamsAreWrittenInPlace) {
         {__LINE__, "@/fifo", To::fifo, 0},
         {__LINE__, "@/socket", To::socket, 1},
     };
-    const std::string header = "mode,frequency,damping_ratio\n1,";
+    const std::string header = "mode,damped_frequency,undamped_frequency,damping_ratio,decay_rate\n1,";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         Side side;

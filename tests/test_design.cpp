@@ -399,7 +399,15 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
         std::string lang;
         std::vector<std::pair<std::string, long>> shown;  // a text and how often the picture holds it
     } rows[] = {
-        {__LINE__, "", "en", {{"unknown 3", 2}, {"unknown 1", 2}, {"stroke of tuned mass 1", 2}, {"unknown 4", 0}}},
+        // Storeys named storeys, the stroke on the panel's right-hand axis.
+        {__LINE__,
+         "",
+         "en",
+         {{"storey 3", 2},
+          {"storey 1", 2},
+          {"stroke of tuned mass 1", 2},
+          {"unknown", 0},
+          {"strokes of the tuned masses", 1}}},
         // A title that reads like a curve's name stays the title: each text
         // once drawn, and the curve's once more as its tooltip.
         {__LINE__, "title = \"niewiadoma 4\"", "pl", {{"niewiadoma 4", 1}, {"skok tłumika 1", 2}}},

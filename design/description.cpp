@@ -347,13 +347,15 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
          {std::pair{"frequency_ratio", TunedMass::Tuning::frequency_ratio},
           std::pair{"frequency", TunedMass::Tuning::frequency}, std::pair{"stiffness", TunedMass::Tuning::stiffness}}) {
         if (auto v = r.number(t, prefix, key)) {
-            ++tunings;
+            if (++tunings > 1)
+                r.refuse(line_of(*t.get(key)), prefix + key,
+                         "give exactly one of frequency_ratio, frequency, stiffness: another is given too");
             if (!(*v > 0)) r.refuse(line_of(*t.get(key)), prefix + key, "must be positive");
             m.tuning = kind;
             m.tuning_value = *v;
         }
     }
-    if (tunings != 1)
+    if (tunings == 0)
         r.refuse(m.line, prefix + "frequency_ratio", "give exactly one of frequency_ratio, frequency, stiffness");
     if (auto mode = r.integer(t, prefix, "mode")) {
         if (*mode < 1 || *mode > d.LK)
@@ -367,7 +369,9 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
     for (auto [key, kind] : {std::pair{"damping_ratio", TunedMass::Damping::damping_ratio},
                              std::pair{"damping", TunedMass::Damping::damping}}) {
         if (auto v = r.number(t, prefix, key)) {
-            ++dampings;
+            if (++dampings > 1)
+                r.refuse(line_of(*t.get(key)), prefix + key,
+                         "give exactly one of damping_ratio, damping: the other is given too");
             if (*v < 0) r.refuse(line_of(*t.get(key)), prefix + key, "must not be negative");
             if (kind == TunedMass::Damping::damping_ratio && *v >= 0.5)
                 r.warn(line_of(*t.get(key)), prefix + key, percentage_warning(*v));
@@ -375,7 +379,7 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
             m.damping_value = *v;
         }
     }
-    if (dampings != 1) r.refuse(m.line, prefix + "damping_ratio", "give exactly one of damping_ratio, damping");
+    if (dampings == 0) r.refuse(m.line, prefix + "damping_ratio", "give exactly one of damping_ratio, damping");
     d.tmds.push_back(m);
 }
 

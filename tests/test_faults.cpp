@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "design/description.h"
+#include "plot/curves.h"
+#include "plot/script.h"
 #include "design/tuned_text.h"
 #include "e2e_run.h"
 
@@ -126,6 +128,14 @@ TEST(DesignFaults, RefusalsNameTheKeyOnTheLineAtFaultAndADecimalComma) {
          "m.toml:4: frame.damping_ratios: a frame of one storey has one mode, damped by the first ratio: give the "
          "second equal to it (0.02)",
          false},
+        // Two springs or two dashpots: the refusal stands on a line that
+        // holds the key it names.
+        {__LINE__,
+         kFrame + ratios + "[[tmd]]\nstorey = 2\nmass = 8.0\nstiffness = 1.0\nfrequency = 2.0\ndamping = 1.0\n",
+         "m.toml:8: tmd[1].stiffness: give exactly one of frequency_ratio, frequency, stiffness", false},
+        {__LINE__,
+         kFrame + ratios + "[[tmd]]\nstorey = 2\nmass = 8.0\nstiffness = 1.0\ndamping_ratio = 0.1\ndamping = 1.0\n",
+         "m.toml:10: tmd[1].damping: give exactly one of damping_ratio, damping", false},
         {__LINE__, kFrame + ratios + "[sweep]\nfrom = 12.5\nto = 2.0\nstep = 0.5\n",
          "m.toml:7: sweep.to: 2 is below from (12.5): the range must not be empty", false},
     };
@@ -236,6 +246,50 @@ TEST(DesignFaults, DashIsStandardOutputForOneOutput) {
         for (const auto& [name, bytes] : o.files)
             if (name != "m.toml") files.push_back(name);
         EXPECT_EQ(files, row.files);
+    }
+}
+
+TEST(DesignFaults, AStrokeIsDrawnAgainstTheAmplitudePanelsOwnRightHandAxis) {
+    const auto count = [](const std::string& text, const std::string& part) {
+        long n = 0;
+        for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+        return n;
+    };
+    struct Row {
+        int line;
+        std::vector<bool> right;  // each series' axis
+        long on_right;            // curves drawn against the right-hand axis
+        bool log;
+    } rows[] = {
+        {__LINE__, {false, false}, 0, false},
+        {__LINE__, {false, true}, 1, false},
+        {__LINE__, {false, false, true, true}, 2, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        plot::Curves c;
+        c.from = 1.0, c.to = 3.0, c.steps = 3;
+        c.right_axis_label = "strokes";
+        for (std::size_t k = 0; k < row.right.size(); ++k) {
+            plot::Series s;
+            s.unknown = static_cast<int32_t>(k + 1);
+            // The right-hand curves a hundred times the others.
+            const double size = row.right[k] ? 100.0 : 1.0;
+            s.amplitude = {{1.0, 2.0, 3.0}, {0.5 * size, 1.0 * size, 0.25 * size}};
+            s.phase = {{1.0, 2.0, 3.0}, {0.0, 90.0, 180.0}};
+            s.right_axis = row.right[k];
+            c.series.push_back(s);
+        }
+        plot::Style style;
+        style.log = row.log;
+        const std::string script = plot::gnuplot_script(c, style, plot::Format::svg, "p.svg");
+        EXPECT_EQ(count(script, "axes x1y2"), row.on_right);
+        EXPECT_EQ(count(script, "\nset y2tics"), row.on_right > 0 ? 1 : 0);
+        EXPECT_EQ(count(script, "\nset y2label 'strokes'"), row.on_right > 0 ? 1 : 0) << script;
+        // The left-hand axis is sized by its own curves, not by the strokes.
+        if (!row.log) {
+            EXPECT_NE(script.find("set yrange [0:1.15]"), std::string::npos) << script;
+        }
     }
 }
 

@@ -297,6 +297,8 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
     } else {
         r.refuse(d.frame_line, "frame", "give masses and stiffnesses, or mass_matrix and stiffness_matrix");
     }
+    for (const char* key : {"masses", "stiffnesses", "mass_matrix", "stiffness_matrix", "damping_ratios"})
+        if (const toml::node* n = f.get(key)) d.key_lines[std::string("frame.") + key] = line_of(*n);
     auto g = r.numbers(f, "frame.", "damping_ratios");
     if (!g) r.refuse(d.frame_line, "frame.damping_ratios", "missing");
     r.length(f, "frame.", "damping_ratios", *g, 2);
@@ -462,6 +464,7 @@ void read_sweep(Reader& r, const toml::table& s, Description& d) {
     d.from = r.required_number(s, "sweep.", "from");
     d.to = r.required_number(s, "sweep.", "to");
     d.step = r.required_number(s, "sweep.", "step");
+    d.key_lines["sweep.step"] = line_of(*s.get("step"));
     if (!(d.step > 0)) r.refuse(line_of(*s.get("step")), "sweep.step", "must be positive");
     if (d.from > d.to)
         r.refuse(line_of(*s.get("to")), "sweep.to",

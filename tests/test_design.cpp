@@ -303,7 +303,7 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
          "[frame]\nmass_matrix = [[1.0, 2.0], [2.0, 1.0]]\nstiffness_matrix = [[2.0, 0.0], [0.0, 1.0]]\n"
          "damping_ratios = [0.0, 0.0]\n[force]\ncos = [1.0, 0.0]\n" +
              sweep,
-         "m.toml:1: frame.mass_matrix: the mass matrix is not positive definite"},
+         "m.toml:2: frame.mass_matrix: the mass matrix is not positive definite"},
         {__LINE__, frame + "[force]\ncos = [1.0]\n" + sweep, "m.toml:6: force.cos: must hold 2 values, holds 1"},
         {__LINE__, frame + force + sweep + "[files]\ndata = \"toolongname\"\n",
          "m.toml:12: files.data: file name \"toolongname\" longer than 8"},

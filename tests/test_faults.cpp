@@ -136,6 +136,14 @@ TEST(DesignFaults, RefusalsNameTheKeyOnTheLineAtFaultAndADecimalComma) {
         {__LINE__,
          kFrame + ratios + "[[tmd]]\nstorey = 2\nmass = 8.0\nstiffness = 1.0\ndamping_ratio = 0.1\ndamping = 1.0\n",
          "m.toml:10: tmd[1].damping: give exactly one of damping_ratio, damping", false},
+        // Found when the model is built: named on the key's own line, not
+        // on its table's.
+        {__LINE__,
+         "[frame]\nmass_matrix = [[1.0, 2.0], [2.0, 1.0]]\nstiffness_matrix = [[1.0, 0.0], [0.0, 2.0]]\n" + ratios,
+         "m.toml:2: frame.mass_matrix: the mass matrix is not positive definite", false},
+        {__LINE__,
+         "[frame]\nmass_matrix = [[1.0, 0.0], [0.0, 1.0]]\nstiffness_matrix = [[1.0, 2.0], [2.0, 1.0]]\n" + ratios,
+         "m.toml:3: frame.stiffness_matrix: the frame's natural frequencies cannot be computed", false},
         {__LINE__, kFrame + ratios + "[sweep]\nfrom = 12.5\nto = 2.0\nstep = 0.5\n",
          "m.toml:7: sweep.to: 2 is below from (12.5): the range must not be empty", false},
     };

@@ -353,6 +353,8 @@ int random(const Args& a) {
 }
 
 int tune(const Args& a) {
+    if (a.values.count("-o") && a.values.at("-o") == "-")
+        throw Usage{"tune -o - would mix the tuned description with the table on standard output: give a file"};
     if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
     const Description d = read_warned(a.model);
     require_table(d, "sweep");

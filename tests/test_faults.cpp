@@ -237,6 +237,8 @@ TEST(DesignFaults, DashIsStandardOutputForOneOutput) {
         {__LINE__, {"modes", "m.toml"}, 0, "Modes of the damped system", {}, false},
         {__LINE__, {"response", "m.toml", "--csv", "-", "-o", "-"}, 2, "", {}, false},
         {__LINE__, {"response", "m.toml"}, 2, "", {}, false},
+        // The tuned description would be mixed with tune's table.
+        {__LINE__, {"tune", "m.toml", "-o", "-"}, 2, "", {}, false},
         {__LINE__, {"response", "m.toml", "-o", "-"}, 0, "<?xml", {}, true},
         {__LINE__, {"response", "m.toml", "-o", "p.svg"}, 0, "", {"p.svg"}, true},
         {__LINE__, {"response", "m.toml", "-o", "p.svg", "--csv", "-"}, 0, "lambda,", {"p.svg"}, true},

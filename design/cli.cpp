@@ -59,7 +59,7 @@ constexpr const char* kUsage =
     "  tune MODEL.toml [--damper T] [--target K] [-o TUNED.toml]\n"
     "      the frequency and damping ratio of tuned mass T (default 1) that make\n"
     "      the largest amplitude of unknown K (default the top storey) smallest\n"
-    "  --csv - and -o - are standard output (-o - draws SVG), not both at once.\n"
+    "  --csv - and response's -o - (SVG) are standard output, not both at once.\n"
     "  -h, --help      this text\n"
     "      --version   the version\n"
     "\n"

@@ -151,7 +151,11 @@ std::string tuned_text_of(const std::string& text, const std::string& path, int3
                              last ? eol + added : added + eol});
         }
     }
-    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.from > b.from; });
+    // From the end backwards, so that every offset still holds; where the
+    // mode's new line begins at the dashpot's key, the key is replaced
+    // first and the line put before it.
+    std::sort(edits.begin(), edits.end(),
+              [](const Edit& a, const Edit& b) { return a.from != b.from ? a.from > b.from : a.to > b.to; });
     std::string out = text;
     for (const Edit& e : edits) out.replace(e.from, e.to - e.from, e.with);
 

@@ -317,6 +317,9 @@ TEST(DesignFaults, TheRetunedTextChangesOnlyTheTunedDampersKeys) {
          0.95237241, 0.133938449,
          "# frame\n[[tmd]]   # top\n  storey = 2\n  frequency_ratio = 0.952372   # kN/m\n  mode = 1\n"
          "  damping_ratio = 0.133938\n"},
+        // The mode's new line starts where the dashpot's key does.
+        {__LINE__, "[[tmd]]\nstiffness = 1.0\ndamping = 2.0\n", 1, 1, 0.5, 0.25,
+         "[[tmd]]\nfrequency_ratio = 0.5\nmode = 1\ndamping_ratio = 0.25\n"},
         {__LINE__, "[[tmd]]\nmode = 2\ndamping_ratio = 0.1\nfrequency_ratio = 1.0\n", 1, 2, 1.0, 2.0,
          "[[tmd]]\nmode = 2\ndamping_ratio = 2.0\nfrequency_ratio = 1.0\n"},
         // The second of two; the first untouched; CRLF kept; the last line

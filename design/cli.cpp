@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,8 @@
 #include "design/random.h"
 #include "design/response.h"
 #include "design/tune.h"
+#include "design/tuned_text.h"
 #include "design/units.h"
-#include "textio/edit.h"
 
 namespace design {
 
@@ -38,7 +39,7 @@ constexpr const char* kUsage =
     "  build MODEL.toml [--dir DIR]\n"
     "      the data file and the answers that replay it (varnostik < DATA.in);\n"
     "      needs [force] and [sweep] ([ground] cannot be written to a data file)\n"
-    "  response MODEL.toml --csv PATH [-o PICTURE] [--hz] [--lang pl|en]\n"
+    "  response MODEL.toml [--csv PATH] [-o PICTURE] [--hz] [--lang pl|en]\n"
     "           [--quantity displacement|acceleration]\n"
     "      at every step of the sweep under [force] or [ground]: every unknown's\n"
     "      amplitude and phase (relative to the ground) and absolute\n"
@@ -53,9 +54,12 @@ constexpr const char* kUsage =
     "      (CSV quantity,rms)\n"
     "  modes MODEL.toml [--csv PATH]\n"
     "      the modes of the damped system and the frame's natural frequencies\n"
+    "      (CSV mode,damped_frequency,undamped_frequency,damping_ratio,\n"
+    "      decay_rate; an overdamped root has a decay rate only)\n"
     "  tune MODEL.toml [--damper T] [--target K] [-o TUNED.toml]\n"
     "      the frequency and damping ratio of tuned mass T (default 1) that make\n"
     "      the largest amplitude of unknown K (default the top storey) smallest\n"
+    "  --csv - and response's -o - (SVG) are standard output, not both at once.\n"
     "  -h, --help      this text\n"
     "      --version   the version\n"
     "\n"
@@ -69,6 +73,8 @@ constexpr const char* kUsage =
     "Units: units = \"kN-t-m-s\" (the examples': kN, t, m, s) or \"N-kg-m-s\"\n"
     "names the units in the text and the pictures; without it lengths,\n"
     "masses and forces are unnamed.  Frequencies are in rad/s (Hz with --hz).\n"
+    "Damping ratios are fractions (0.02 is 2 %): a frame's of 1 or more, a tuned\n"
+    "mass's of 0.5 or more is warned of as a likely percentage.\n"
     "\n"
         "Exit status: 0 done, 1 description refused, an output that would replace\n"
     "the description or another output, a value beyond the range of numbers\n"
@@ -144,14 +150,24 @@ void refuse_overflow(const Response& r, const std::string& file) {
     }
 }
 
-std::string e12(double v) {
-    std::string s;
-    textio::edit_exp(s, v, 12, 6);
-    return s;
+// The description, its warnings said on standard error before the
+// command goes on.
+Description read_warned(const std::string& path) {
+    Description d = read_description(path);
+    for (const std::string& w : d.warnings) std::cerr << "varnostik-design: warning: " << w << "\n";
+    return d;
 }
 
+// "-" as an output is standard output: a report printed there too would
+// break the CSV a reader takes from it.
+bool csv_to_standard_output(const Args& a) { return a.values.count("--csv") && a.values.at("--csv") == "-"; }
+
+// An empty field for a value that does not exist (an overdamped motion's
+// frequency), the shortest text otherwise.
+std::string field(double v, bool exists) { return exists ? shortest_text(v) : ""; }
+
 int build(const Args& a) {
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     if (d.has_ground)
         throw Refused(where(d.path, d.load_line, "ground",
                             "build writes the program's data file, which loads the storeys only: a tuned mass's "
@@ -181,17 +197,20 @@ int build(const Args& a) {
 }
 
 int response(const Args& a) {
-    if (!a.values.count("--csv")) throw Usage{"response needs --csv PATH"};
+    if (!a.values.count("--csv") && !a.values.count("-o")) throw Usage{"response needs --csv PATH or -o PICTURE"};
+    if (csv_to_standard_output(a) && a.values.count("-o") && a.values.at("-o") == "-")
+        throw Usage{"--csv - and -o - would both write to standard output: give one of them a file"};
     std::string lang = a.values.count("--lang") ? a.values.at("--lang") : "pl";
     if (lang != "pl" && lang != "en") throw Usage{"--lang takes pl or en"};
     const bool hz = a.flags.count("--hz") > 0;
     const std::string quantity = a.values.count("--quantity") ? a.values.at("--quantity") : "displacement";
     if (quantity != "displacement" && quantity != "acceleration")
         throw Usage{"--quantity takes displacement or acceleration"};
-    std::vector<FileRole> files = {{"the description", a.model, false}, {"--csv", a.values.at("--csv")}};
+    std::vector<FileRole> files = {{"the description", a.model, false}};
+    if (a.values.count("--csv")) files.push_back({"--csv", a.values.at("--csv")});
     if (a.values.count("-o")) files.push_back({"-o", a.values.at("-o")});
     refuse_clashes(files);
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const Model m = build_model(d);
@@ -200,7 +219,7 @@ int response(const Args& a) {
     refuse_overflow(r, d.path);
     // The CSV and the picture are put in place together, once both are made.
     OutputSet out;
-    out.prepare(a.values.at("--csv"), response_csv(r, hz));
+    if (a.values.count("--csv")) out.prepare(a.values.at("--csv"), response_csv(r, hz));
     // The modes outside the range, against the steps' largest values.
     std::vector<double> largest;
     for (const auto* part : {&r.amplitude, &r.acceleration, &r.stroke, &r.drift, &r.drift_ratio})
@@ -235,38 +254,57 @@ int response(const Args& a) {
 
 int modes(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     const Model m = build_model(d);
     const Model& s = m;
     const std::vector<DampedMode> dm = damped_modes(m.NU, m.MS, m.CS, m.KS);
     if (dm.empty()) throw Refused(d.path + ": the modes of the damped system could not be computed");
     for (std::size_t i = 0; i < dm.size(); ++i) {
         const std::string mode = "of damped mode " + std::to_string(i + 1);
-        refuse_overflow(dm[i].frequency, d.path, "the frequency", mode);
+        refuse_overflow(dm[i].damped_frequency, d.path, "the damped frequency", mode);
+        refuse_overflow(dm[i].frequency, d.path, "the undamped frequency", mode);
         refuse_overflow(dm[i].damping_ratio, d.path, "the damping ratio", mode);
+        refuse_overflow(dm[i].decay_rate, d.path, "the decay rate", mode);
     }
     for (int32_t i = 0; i < m.LK; ++i)
         refuse_overflow(s.OMEGA[static_cast<std::size_t>(i)], d.path, "the natural frequency",
                         "of mode " + std::to_string(i + 1) + " of the frame");
-    std::string csv = "mode,frequency,damping_ratio\n";
-    std::cout << "Modes of the damped system (frame and dampers)\n"
-              << " mode  frequency [rad/s]  damping ratio\n";
+    // A pair s = -decay +- i damped: its undamped-equivalent frequency |s|
+    // and ratio decay / |s|; a real root is an overdamped motion with a
+    // decay rate only.
+    std::string csv = "mode,damped_frequency,undamped_frequency,damping_ratio,decay_rate\n";
+    std::string text =
+        "Modes of the damped system (frame and dampers)\n"
+        " mode  damped frequency  undamped frequency  damping ratio    decay rate\n"
+        "                  [rad/s]             [rad/s]                      [1/s]\n";
     for (std::size_t i = 0; i < dm.size(); ++i) {
-        char line[96];
-        std::snprintf(line, sizeof line, "%5zu  %17.6g  %13.6g\n", i + 1, dm[i].frequency, dm[i].damping_ratio);
-        std::cout << line;
-        csv += std::to_string(i + 1) + "," + shortest_text(dm[i].frequency) + "," + shortest_text(dm[i].damping_ratio) +
-               "\n";
+        const DampedMode& q = dm[i];
+        char line[128];
+        if (q.overdamped)
+            std::snprintf(line, sizeof line, "%5zu  %16.6g  %18s  %13s  %12.6g  overdamped\n", i + 1, 0.0, "-", "-",
+                          q.decay_rate);
+        else
+            std::snprintf(line, sizeof line, "%5zu  %16.6g  %18.6g  %13.6g  %12.6g\n", i + 1, q.damped_frequency,
+                          q.frequency, q.damping_ratio, q.decay_rate);
+        text += line;
+        csv += std::to_string(i + 1) + "," + shortest_text(q.overdamped ? 0.0 : q.damped_frequency) + "," +
+               field(q.frequency, !q.overdamped) + "," + field(q.damping_ratio, !q.overdamped) + "," +
+               shortest_text(q.decay_rate) + "\n";
     }
-    std::cout << "\nNatural frequencies of the frame without dampers [rad/s]\n";
-    for (int32_t i = 0; i < m.LK; ++i) std::cout << "  " << e12(s.OMEGA[static_cast<std::size_t>(i)]) << "\n";
+    text += "\nNatural frequencies of the frame without dampers\n mode  frequency [rad/s]\n";
+    for (int32_t i = 0; i < m.LK; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%5d  %17.6g\n", i + 1, s.OMEGA[static_cast<std::size_t>(i)]);
+        text += line;
+    }
+    if (!csv_to_standard_output(a)) std::cout << text;
     if (a.values.count("--csv")) write_output(a.values.at("--csv"), csv);
     return 0;
 }
 
 int peaks(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const Model m = build_model(d);
@@ -276,43 +314,49 @@ int peaks(const Args& a) {
     for (const CurvePeak& q : p.peaks)
         refuse_overflow(q.value, d.path, "the peak of " + q.curve, "at LAMBDA=" + shortest_text(q.lambda));
     if (a.values.count("--csv")) write_output(a.values.at("--csv"), peaks_csv(p));
-    std::cout << "Local maxima of every curve over " << shortest_text(grid.front()) << " to "
+    std::ostringstream report;
+    report << "Local maxima of every curve over " << shortest_text(grid.front()) << " to "
               << shortest_text(grid.back()) << " rad/s (* the curve's largest)\n";
     for (const CurvePeak& q : p.peaks) {
         char line[128];
         std::snprintf(line, sizeof line, "  %-18s LAMBDA=%-14.9g %14.6g", q.curve.c_str(), q.lambda, q.value);
-        std::cout << line << in_brackets(m.units, dimension_of(q.curve)) << (q.largest ? " *" : "") << "\n";
+        report << line << in_brackets(m.units, dimension_of(q.curve)) << (q.largest ? " *" : "") << "\n";
     }
+    if (!csv_to_standard_output(a)) std::cout << report.str();
     std::cerr << outside_warnings(p.outside, grid.front(), grid.back());
     return 0;
 }
 
 int random(const Args& a) {
     if (a.values.count("--csv")) refuse_clashes({{"the description", a.model, false}, {"--csv", a.values.at("--csv")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "random");
     const Model m = build_model(d);
     const RandomResponse r = random_response(m, d.path);
     for (const RandomRow& row : r.rows) refuse_overflow(row.rms, d.path, "the standard deviation of", row.quantity);
     if (a.values.count("--csv")) write_output(a.values.at("--csv"), random_csv(r));
+    std::ostringstream report;
     const std::string system = system_name(m.units);
-    std::cout << "Standard deviations under white noise of the "
+    report << "Standard deviations under white noise of the "
               << (m.random_ground ? "ground's acceleration (relative displacements)" : "storey forces")
               << "\n(two-sided spectral density per rad/s" << (system.empty() ? "" : "; units " + system) << ")\n";
     for (const RandomRow& row : r.rows) {
         char line[96];
         std::snprintf(line, sizeof line, "  %-18s %14.6g", row.quantity.c_str(), row.rms);
-        std::cout << line << in_brackets(m.units, dimension_of(row.quantity)) << "\n";
+        report << line << in_brackets(m.units, dimension_of(row.quantity)) << "\n";
     }
     for (const std::string& name : r.left_out)
-        std::cout << "  " << name << ": left out, the storey's force noise reaches its acceleration directly "
+        report << "  " << name << ": left out, the storey's force noise reaches its acceleration directly "
                   << "(white, of infinite variance)\n";
+    if (!csv_to_standard_output(a)) std::cout << report.str();
     return 0;
 }
 
 int tune(const Args& a) {
+    if (a.values.count("-o") && a.values.at("-o") == "-")
+        throw Usage{"tune -o - would mix the tuned description with the table on standard output: give a file"};
     if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
-    const Description d = read_description(a.model);
+    const Description d = read_warned(a.model);
     require_table(d, "sweep");
     require_table(d, "load");
     const int32_t damper = positive_integer(a, "--damper", 1);
@@ -341,7 +385,7 @@ int tune(const Args& a) {
                 r.evaluations);
     if (a.values.count("-o"))
         write_output(a.values.at("-o"),
-                     tuned_description(d.path, damper, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+                     tuned_text(d.path, damper, t.mode, r.tuned.frequency_ratio, r.tuned.damping_ratio));
     return 0;
 }
 

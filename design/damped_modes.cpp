@@ -29,6 +29,9 @@ std::vector<DampedMode> damped_modes(int32_t NU, const std::vector<double>& MS, 
         DampedMode m;
         m.frequency = std::abs(s);
         m.damping_ratio = m.frequency > 0 ? -s.real() / m.frequency : 1.0;
+        m.damped_frequency = s.imag();
+        m.decay_rate = -s.real();
+        m.overdamped = s.imag() == 0;
         modes.push_back(m);
     }
     std::stable_sort(modes.begin(), modes.end(),

@@ -2,8 +2,11 @@
 
 #include <toml++/toml.h>
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -23,13 +26,50 @@ constexpr std::size_t kMaxName = 8;
 
 int line_of(const toml::node& n) { return static_cast<int>(n.source().begin.line); }
 
+// A digit, a comma and a digit in a line's text ("20,5"): where a decimal
+// comma was most likely typed for a point; npos when there is none.
+std::size_t decimal_comma(const std::string& text) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (std::size_t i = 1; i + 1 < text.size(); ++i)
+        if (text[i] == ',' && digit(text[i - 1]) && digit(text[i + 1])) return i;
+    return std::string::npos;
+}
+
 class Reader {
 public:
     explicit Reader(std::string path) : path_(std::move(path)) {}
 
-    [[noreturn]] void refuse(int line, const std::string& key, const std::string& what) const {
-        throw Refused(where(path_, line, key, what));
+    // The description's text, its lines kept for the hints of refusals.
+    void set_text(const std::string& text) {
+        std::size_t start = 0;
+        while (start <= text.size()) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            lines_.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
     }
+
+    // The refusal of key on line; a number written with a decimal comma on
+    // that line is named, as the likely cause.
+    [[noreturn]] void refuse(int line, const std::string& key, const std::string& what) const {
+        throw Refused(where(path_, line, key, what + comma_hint(line)));
+    }
+
+    bool has_decimal_comma(int line) const { return !comma_hint(line).empty(); }
+
+    // The key that fixes the number of storeys, and its line: a count that
+    // disagrees with it is blamed on it when its own line holds a decimal
+    // comma and the disagreeing line does not.
+    void set_count(int line, std::string key) {
+        count_line_ = line;
+        count_key_ = std::move(key);
+    }
+
+    void warn(int line, const std::string& key, const std::string& what) {
+        warnings_.push_back(where(path_, line, key, what));
+    }
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // Every key of t must be one of allowed.
     void only_keys(const toml::table& t, const std::string& prefix, std::initializer_list<std::string_view> allowed) {
@@ -99,9 +139,13 @@ public:
 
     void length(const toml::table& t, const std::string& prefix, const std::string& key, const std::vector<double>& v,
                 std::size_t n) {
-        if (v.size() != n)
-            refuse(line_of(*t.get(key)), prefix + key,
-                   "must hold " + std::to_string(n) + " values, holds " + std::to_string(v.size()));
+        if (v.size() == n) return;
+        const int line = line_of(*t.get(key));
+        if (!has_decimal_comma(line) && count_line_ > 0 && has_decimal_comma(count_line_))
+            refuse(count_line_, count_key_,
+                   std::to_string(n) + " storeys, while " + prefix + key + " holds " + std::to_string(v.size()) +
+                       " values");
+        refuse(line, prefix + key, "must hold " + std::to_string(n) + " values, holds " + std::to_string(v.size()));
     }
 
     // A square matrix of at most kMaxStoreys rows, column-major.
@@ -159,8 +203,40 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    std::string comma_hint(int line) const {
+        if (line < 1 || static_cast<std::size_t>(line) > lines_.size()) return "";
+        const std::string& text = lines_[static_cast<std::size_t>(line - 1)];
+        const std::size_t comma = decimal_comma(text);
+        if (comma == std::string::npos) return "";
+        std::size_t from = comma, to = comma + 1;
+        while (from > 0 && text[from - 1] >= '0' && text[from - 1] <= '9') --from;
+        while (to < text.size() && text[to] >= '0' && text[to] <= '9') ++to;
+        std::string meant = text.substr(from, to - from);
+        meant[comma - from] = '.';
+        return "; decimals take a point: " + meant + ", not " + text.substr(from, to - from);
+    }
+
     std::string path_;
+    std::vector<std::string> lines_;
+    int count_line_ = 0;
+    std::string count_key_;
+    std::vector<std::string> warnings_;
 };
+
+// A value of a description as its writer would read it back: the
+// shortest text of the same double.
+std::string number_text(double v) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
+}
+
+// A damping ratio this large is almost always a percentage typed as a
+// whole number: the fraction meant is named, and the command goes on.
+std::string percentage_warning(double v) {
+    return number_text(v) + " is " + number_text(v * 100) + " % of critical damping; if " + number_text(v) +
+           " % was meant, write " + number_text(v / 100);
+}
 
 int32_t storey(Reader& r, const toml::table& t, const std::string& prefix, int32_t LK) {
     auto s = r.integer(t, prefix, "storey");
@@ -185,6 +261,7 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
         d.masses = *r.numbers(f, "frame.", "masses");
         d.stiffnesses = *r.numbers(f, "frame.", "stiffnesses");
         const int line = line_of(*f.get("masses"));
+        r.set_count(line, "frame.masses");
         if (d.masses.empty()) r.refuse(line, "frame.masses", "no storey");
         if (d.masses.size() > static_cast<std::size_t>(kMaxStoreys))
             r.refuse(line, "frame.masses", "more than " + std::to_string(kMaxStoreys) + " storeys");
@@ -212,6 +289,7 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
             if (!f.contains(key)) r.refuse(d.frame_line, std::string("frame.") + key, "missing");
         int32_t nk = 0;
         d.MR = r.matrix(f, "mass_matrix", d.LK);
+        r.set_count(line_of(*f.get("mass_matrix")), "frame.mass_matrix");
         d.KR = r.matrix(f, "stiffness_matrix", nk);
         if (nk != d.LK)
             r.refuse(line_of(*f.get("stiffness_matrix")), "frame.stiffness_matrix",
@@ -219,13 +297,24 @@ void read_frame(Reader& r, const toml::table& f, Description& d) {
     } else {
         r.refuse(d.frame_line, "frame", "give masses and stiffnesses, or mass_matrix and stiffness_matrix");
     }
+    for (const char* key : {"masses", "stiffnesses", "mass_matrix", "stiffness_matrix", "damping_ratios"})
+        if (const toml::node* n = f.get(key)) d.key_lines[std::string("frame.") + key] = line_of(*n);
     auto g = r.numbers(f, "frame.", "damping_ratios");
     if (!g) r.refuse(d.frame_line, "frame.damping_ratios", "missing");
     r.length(f, "frame.", "damping_ratios", *g, 2);
+    const int ratios_line = line_of(*f.get("damping_ratios"));
     for (double v : *g)
-        if (v < 0) r.refuse(line_of(*f.get("damping_ratios")), "frame.damping_ratios", "a ratio must not be negative");
+        if (v < 0) r.refuse(ratios_line, "frame.damping_ratios", "a ratio must not be negative");
     d.GAMMA1 = (*g)[0];
     d.GAMMA2 = (*g)[1];
+    // One storey has one mode: its damping is the first ratio, and a
+    // second that differs would be silently lost.
+    if (d.LK == 1 && d.GAMMA2 != d.GAMMA1)
+        r.refuse(ratios_line, "frame.damping_ratios",
+                 "a frame of one storey has one mode, damped by the first ratio: give the second equal to it (" +
+                     number_text(d.GAMMA1) + ")");
+    for (double v : *g)
+        if (v >= 1) r.warn(ratios_line, "frame.damping_ratios", percentage_warning(v));
     const std::size_t n = static_cast<std::size_t>(d.LK);
     if (auto r_ = r.numbers(f, "frame.", "influence")) {
         if (d.shear_frame)
@@ -260,13 +349,15 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
          {std::pair{"frequency_ratio", TunedMass::Tuning::frequency_ratio},
           std::pair{"frequency", TunedMass::Tuning::frequency}, std::pair{"stiffness", TunedMass::Tuning::stiffness}}) {
         if (auto v = r.number(t, prefix, key)) {
-            ++tunings;
+            if (++tunings > 1)
+                r.refuse(line_of(*t.get(key)), prefix + key,
+                         "give exactly one of frequency_ratio, frequency, stiffness: another is given too");
             if (!(*v > 0)) r.refuse(line_of(*t.get(key)), prefix + key, "must be positive");
             m.tuning = kind;
             m.tuning_value = *v;
         }
     }
-    if (tunings != 1)
+    if (tunings == 0)
         r.refuse(m.line, prefix + "frequency_ratio", "give exactly one of frequency_ratio, frequency, stiffness");
     if (auto mode = r.integer(t, prefix, "mode")) {
         if (*mode < 1 || *mode > d.LK)
@@ -280,13 +371,17 @@ void read_tmd(Reader& r, const toml::table& t, const std::string& prefix, Descri
     for (auto [key, kind] : {std::pair{"damping_ratio", TunedMass::Damping::damping_ratio},
                              std::pair{"damping", TunedMass::Damping::damping}}) {
         if (auto v = r.number(t, prefix, key)) {
-            ++dampings;
+            if (++dampings > 1)
+                r.refuse(line_of(*t.get(key)), prefix + key,
+                         "give exactly one of damping_ratio, damping: the other is given too");
             if (*v < 0) r.refuse(line_of(*t.get(key)), prefix + key, "must not be negative");
+            if (kind == TunedMass::Damping::damping_ratio && *v >= 0.5)
+                r.warn(line_of(*t.get(key)), prefix + key, percentage_warning(*v));
             m.damping = kind;
             m.damping_value = *v;
         }
     }
-    if (dampings != 1) r.refuse(m.line, prefix + "damping_ratio", "give exactly one of damping_ratio, damping");
+    if (dampings == 0) r.refuse(m.line, prefix + "damping_ratio", "give exactly one of damping_ratio, damping");
     d.tmds.push_back(m);
 }
 
@@ -369,7 +464,11 @@ void read_sweep(Reader& r, const toml::table& s, Description& d) {
     d.from = r.required_number(s, "sweep.", "from");
     d.to = r.required_number(s, "sweep.", "to");
     d.step = r.required_number(s, "sweep.", "step");
+    d.key_lines["sweep.step"] = line_of(*s.get("step"));
     if (!(d.step > 0)) r.refuse(line_of(*s.get("step")), "sweep.step", "must be positive");
+    if (d.from > d.to)
+        r.refuse(line_of(*s.get("to")), "sweep.to",
+                 number_text(d.to) + " is below from (" + number_text(d.from) + "): the range must not be empty");
     d.plot = {d.LK};
     if (const toml::node* n = s.get("plot")) {
         auto a = n->as_array();
@@ -440,8 +539,12 @@ Description read_description(const std::string& path) {
     toml::table root;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) r.refuse(0, "(file)", "no such file, or not a file");
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) r.refuse(0, "(file)", "cannot be read");
+    r.set_text(text);
     try {
-        root = toml::parse_file(path);
+        root = toml::parse(text, path);
     } catch (const toml::parse_error& e) {
         r.refuse(static_cast<int>(e.source().begin.line), "(syntax)", std::string(e.description()));
     }
@@ -480,6 +583,7 @@ Description read_description(const std::string& path) {
     if (const toml::table* t = r.table(root, "random", false, 0)) read_random(r, *t, d);
     if (const toml::table* s = r.table(root, "sweep", false, 0)) read_sweep(r, *s, d);
     read_files(r, root, d);
+    d.warnings = r.warnings();
     return d;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -74,6 +75,16 @@ struct Description {
     std::string data, results, plot_file;
     int frame_line = 0;  // for refusals about the frame as a whole
     int range_line = 0;
+    // The lines of the frame's keys and the sweep's step ("frame.masses",
+    // "sweep.step"), for later refusals that name one of them.
+    std::map<std::string, int> key_lines;
+    int line_of(const std::string& key) const {
+        const auto it = key_lines.find(key);
+        return it == key_lines.end() ? 0 : it->second;
+    }
+    // What the description most likely means otherwise, said on standard
+    // error while the command goes on ("FILE:LINE: KEY: what").
+    std::vector<std::string> warnings;
 };
 
 // Reads and checks the description at path; throws Refused.

@@ -21,13 +21,15 @@ void refuse_not_finite(const Description& d, const std::vector<double>& values, 
 // The frame's modes, refused where the program would stop on them.
 FrameModes checked_modes(const Description& d, const std::vector<double>& MR, const std::vector<double>& KR) {
     const int32_t LK = d.LK;
+    // Named on the line that gave them.
+    const std::string mass_key = d.shear_frame ? "frame.masses" : "frame.mass_matrix";
+    const std::string stiffness_key = d.shear_frame ? "frame.stiffnesses" : "frame.stiffness_matrix";
     if (Eigen::LLT<Eigen::MatrixXd>(Eigen::Map<const Eigen::MatrixXd>(MR.data(), LK, LK)).info() != Eigen::Success)
-        throw Refused(where(d.path, d.frame_line, d.shear_frame ? "frame.masses" : "frame.mass_matrix",
-                            "the mass matrix is not positive definite"));
+        throw Refused(where(d.path, d.line_of(mass_key), mass_key, "the mass matrix is not positive definite"));
     const FrameModes modes = frame_modes(LK, MR, KR);
     for (int32_t i = 0; i < LK; ++i)
         if (!modes.converged || !std::isfinite(modes.OMEGA[static_cast<std::size_t>(i)]))
-            throw Refused(where(d.path, d.frame_line, d.shear_frame ? "frame.stiffnesses" : "frame.stiffness_matrix",
+            throw Refused(where(d.path, d.line_of(stiffness_key), stiffness_key,
                                 "the frame's natural frequencies cannot be computed (a mass or stiffness matrix "
                                 "that is not positive definite)"));
     // The proportional damping divides by the difference of the squares of
@@ -42,7 +44,7 @@ FrameModes checked_modes(const Description& d, const std::vector<double>& MR, co
                                       "square"));
     for (double v : proportional_damping(LK, modes.OMEGA, d.GAMMA1, d.GAMMA2, MR, KR))
         if (!std::isfinite(v))
-            throw Refused(where(d.path, d.frame_line, "frame.damping_ratios",
+            throw Refused(where(d.path, d.line_of("frame.damping_ratios"), "frame.damping_ratios",
                                 "the proportional damping matrix is beyond the range of numbers"));
     return modes;
 }
@@ -131,7 +133,8 @@ Model build_model(const Description& d) {
     Model m;
     read_data_file(data_file_text(c), m);
     if (d.has_sweep) {
-        if (!(m.DLAM > 0)) throw Refused(where(d.path, d.range_line, "sweep.step", "is 0 as the data file records it"));
+        if (!(m.DLAM > 0))
+            throw Refused(where(d.path, d.line_of("sweep.step"), "sweep.step", "is 0 as the data file records it"));
         if (sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM).empty())
             throw Refused(where(d.path, d.range_line, "sweep",
                                 "a range of more than " + std::to_string(kMaxSweepSteps) + " steps"));

@@ -2,6 +2,7 @@
 #include "design/plot_link.h"
 
 #include <numbers>
+#include <optional>
 
 #include "plot/curves.h"
 #include "plot/gnuplot.h"
@@ -17,7 +18,8 @@ double wrap_phase(double degrees) { return plot::wrap_degrees(degrees); }
 std::string draw_response(const Response& r, const Model& m, const std::vector<double>& OMEGA,
                           const std::string& output, bool hz, bool polish, const std::string& title,
                           std::string& picture, bool acceleration) {
-    const auto format = plot::format_of(output);
+    // Standard output carries no name to tell the format by: it takes SVG.
+    const auto format = output == "-" ? std::optional<plot::Format>(plot::Format::svg) : plot::format_of(output);
     if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
     if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
     plot::Curves c;
@@ -40,15 +42,25 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     if (acceleration) c.quantity = plot::Quantity::acceleration;
     const auto& amplitude = acceleration ? r.acceleration : r.amplitude;
     const auto& phase = acceleration ? r.acceleration_phase : r.phase;
+    // The plotted unknowns are storeys, named so in the key.
+    const std::string storey = polish ? "kondygnacja " : "storey ";
     for (int32_t k : m.plot)
-        add(k, amplitude[static_cast<std::size_t>(k - 1)], phase[static_cast<std::size_t>(k - 1)], "");
+        add(k, amplitude[static_cast<std::size_t>(k - 1)], phase[static_cast<std::size_t>(k - 1)],
+            storey + std::to_string(k));
     // A stroke is drawn as a curve numbered as its tuned mass's unknown,
-    // and named a stroke in the key below; a stroke is a displacement, not
-    // drawn beside accelerations.
+    // named a stroke of its tuned mass in the key, and measured on the
+    // amplitude panel's right-hand axis: a stroke many times the storeys'
+    // motion would otherwise flatten their curves.  A stroke is a
+    // displacement, not drawn beside accelerations.
     const std::string stroke = polish ? "skok tłumika " : "stroke of tuned mass ";
     const std::size_t strokes = acceleration ? 0 : r.stroke.size();
-    for (std::size_t t = 0; t < strokes; ++t)
+    for (std::size_t t = 0; t < strokes; ++t) {
         add(m.LK + static_cast<int32_t>(t) + 1, r.stroke[t], r.stroke_phase[t], stroke + std::to_string(t + 1));
+        c.series.back().right_axis = true;
+    }
+    if (strokes > 0)
+        c.right_axis_label =
+            (polish ? "skok tłumików" : "strokes of the tuned masses") + in_brackets(m.units, Dimension::length);
     plot::Style style;
     style.lang = polish ? plot::Lang::pl : plot::Lang::en;
     style.title = title;

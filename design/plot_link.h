@@ -16,8 +16,9 @@ std::string shortest_text(double v);
 double wrap_phase(double degrees);
 
 // Draws the plotted unknowns' curves and every tuned mass's stroke as a
-// picture of the format output's name asks for (.svg, .png or .pdf), its
-// bytes into picture; output itself is not written.  With acceleration
+// picture of the format output's name asks for (.svg, .png or .pdf; SVG
+// for "-", standard output), its bytes into picture; output itself is not
+// written.  With acceleration
 // the plotted unknowns' absolute accelerations, without the strokes.
 // Empty when drawn, otherwise what failed.  The natural frequencies OMEGA
 // of the frame are marked where they fall.

@@ -33,6 +33,10 @@ struct Series {
     Trace amplitude;  // of the quantity
     Trace phase;      // lag behind cos(lambda t) in degrees, continuous along the sweep
     std::string label;  // the curve's name in the key; empty: the unknown's number
+    // Drawn against the amplitude panel's own right-hand axis: a quantity
+    // of another size (a tuned mass's stroke) that would otherwise squash
+    // the other curves.
+    bool right_axis = false;
 };
 
 struct Curves {
@@ -42,6 +46,7 @@ struct Curves {
     long steps = 0;
     std::vector<Series> series;
     std::vector<double> natural;  // natural frequencies on the chosen axis, ascending
+    std::string right_axis_label;  // the right-hand amplitude axis's name, when a series uses it
 };
 
 // Takes the steps of a recorded sweep as they are read: each step's CSV

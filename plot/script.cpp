@@ -230,11 +230,13 @@ struct Axis {
 
 Axis amplitude_axis(const Curves& c, bool log) {
     double top = 0.0, least = HUGE_VAL;
-    for (const Series& s : c.series)
+    for (const Series& s : c.series) {
+        if (s.right_axis) continue;  // it has an axis of its own
         for (const double y : s.amplitude.y) {
             top = std::max(top, y);
             if (y > 0.0) least = std::min(least, y);
         }
+    }
     Axis a;
     a.log = log;
     if (!log) {
@@ -253,6 +255,14 @@ Axis amplitude_axis(const Curves& c, bool log) {
 // generous for every format, so that the estimate never falls short.
 constexpr double kPanelLeft = 0.11, kPanelRight = 0.97, kPanelBottom = 0.53;
 constexpr double kCharWidth = 0.0100, kLineHeight = 0.027;
+
+bool has_right_axis(const Curves& c) {
+    return std::any_of(c.series.begin(), c.series.end(), [](const Series& s) { return s.right_axis; });
+}
+
+// The panels' right edge: room for the right-hand axis's numbers and name
+// when a curve is drawn against it.
+double panel_right(const Curves& c) { return has_right_axis(c) ? 0.89 : kPanelRight; }
 
 double panel_top(const Curves& c) {
     // The key above the panel takes a row for about every four curves.
@@ -293,9 +303,12 @@ std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
         const Trace& amplitude = c.series[k].amplitude;
         const double top = amplitude.y[i];
         if (!(top > 0.0)) continue;
-        const std::string at = shortest(amplitude.x[i]) + ", " + shortest(top);
+        const bool right = c.series[k].right_axis;
+        const std::string at = (right ? "first " : "") + shortest(amplitude.x[i]) + ", " + (right ? "second " : "") +
+                               shortest(top);
         out += "set label '' at " + at + " point pointtype 7 pointsize 1.2 linecolor rgb '" + colour_of(k) + "' front\n";
-        if (!axis.set) continue;
+        // The texts are placed by the left-hand axis's heights only.
+        if (!axis.set || right) continue;
         marks.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top)});
         if (rank >= kMaxTexts) continue;
         words.push_back("max " + number(top) + " " + t.at + " " + (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
@@ -303,7 +316,7 @@ std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
         texts.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top), characters(words.back())});
         who.push_back(k);
     }
-    const double char_w = kCharWidth / (kPanelRight - kPanelLeft);
+    const double char_w = kCharWidth / (panel_right(c) - kPanelLeft);
     const double line_h = kLineHeight / (panel_top(c) - kPanelBottom);
     const std::vector<Placement> places = place_texts(texts, marks, char_w, line_h);
     for (std::size_t n = 0; n < places.size(); ++n) {
@@ -341,6 +354,7 @@ std::string plot_command(const Curves& c, const Texts& t, bool amplitude) {
                (c.steps > 1 ? "lines" : "linespoints pointtype 7") + " linewidth 2 linecolor rgb '" +
                colour_of(k) + "' dashtype " + dashes_of(k) + " ";
         const Series& s = c.series[k];
+        if (amplitude && s.right_axis) out += "axes x1y2 ";
         out += amplitude ? "title " + shown(s.label.empty() ? std::string(t.unknown) + " " + std::to_string(s.unknown)
                                                              : s.label)
                          : std::string("notitle");
@@ -392,7 +406,7 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     // left and right edges.
     const Range r = x_range(c);
     s += "set xrange [" + shortest(r.lo) + ":" + shortest(r.hi) + "]\n";
-    s += "set lmargin at screen " + shortest(kPanelLeft) + "\nset rmargin at screen " + shortest(kPanelRight) + "\n";
+    s += "set lmargin at screen " + shortest(kPanelLeft) + "\nset rmargin at screen " + shortest(panel_right(c)) + "\n";
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 
     s += "# amplitude\n";
@@ -405,9 +419,14 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
                   : std::string(style.log ? "" : "set yrange [0:*]\n");
     // The key stands under the title, where no curve can run.
     s += "set key at screen 0.54, 0.955 center top horizontal\n";
+    if (has_right_axis(c)) {
+        s += "set y2label " + shown(c.right_axis_label) + "\nset y2tics\nset format y2 '%g'\n";
+        s += style.log ? "set logscale y2\n" : "set y2range [0:*]\n";
+    }
     s += natural_lines(c, true);
     s += maximum_labels(c, t, axis);
     s += plot_command(c, t, true);
+    if (has_right_axis(c)) s += "unset y2label\nunset y2tics\nunset logscale y2\n";
 
     s += "# phase\n";
     s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";

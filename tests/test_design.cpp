@@ -303,7 +303,7 @@ TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
          "[frame]\nmass_matrix = [[1.0, 2.0], [2.0, 1.0]]\nstiffness_matrix = [[2.0, 0.0], [0.0, 1.0]]\n"
          "damping_ratios = [0.0, 0.0]\n[force]\ncos = [1.0, 0.0]\n" +
              sweep,
-         "m.toml:1: frame.mass_matrix: the mass matrix is not positive definite"},
+         "m.toml:2: frame.mass_matrix: the mass matrix is not positive definite"},
         {__LINE__, frame + "[force]\ncos = [1.0]\n" + sweep, "m.toml:6: force.cos: must hold 2 values, holds 1"},
         {__LINE__, frame + force + sweep + "[files]\ndata = \"toolongname\"\n",
          "m.toml:12: files.data: file name \"toolongname\" longer than 8"},
@@ -399,7 +399,15 @@ TEST(Design, PictureDrawsTheStrokesUnderTheirOwnName) {
         std::string lang;
         std::vector<std::pair<std::string, long>> shown;  // a text and how often the picture holds it
     } rows[] = {
-        {__LINE__, "", "en", {{"unknown 3", 2}, {"unknown 1", 2}, {"stroke of tuned mass 1", 2}, {"unknown 4", 0}}},
+        // Storeys named storeys, the stroke on the panel's right-hand axis.
+        {__LINE__,
+         "",
+         "en",
+         {{"storey 3", 2},
+          {"storey 1", 2},
+          {"stroke of tuned mass 1", 2},
+          {"unknown", 0},
+          {"strokes of the tuned masses", 1}}},
         // A title that reads like a curve's name stays the title: each text
         // once drawn, and the curve's once more as its tooltip.
         {__LINE__, "title = \"niewiadoma 4\"", "pl", {{"niewiadoma 4", 1}, {"skok tłumika 1", 2}}},
@@ -559,7 +567,9 @@ TEST(Design, OutputNamesNeverRunACommandNorReplaceTheDescription) {
         }
         if (row.status == 0 && std::find(row.written.begin(), row.written.end(), "victim") != row.written.end()) {
             EXPECT_EQ(after.at("to-victim"), "-> victim");
-            EXPECT_EQ(after.at("victim").rfind("mode,frequency,damping_ratio\n", 0), 0u);
+            EXPECT_EQ(
+                after.at("victim").rfind("mode,damped_frequency,undamped_frequency,damping_ratio,decay_rate\n", 0),
+                0u);
         }
         if (row.needs_gnuplot) {
             EXPECT_EQ(o.files.count("|touch PWNED; echo .svg"), 1u) << "the picture under its name";
@@ -697,7 +707,7 @@ TEST(Design, OutputsToStreamsAreWrittenInPlace) {
         {__LINE__, "@/fifo", To::fifo, 0},
         {__LINE__, "@/socket", To::socket, 1},
     };
-    const std::string header = "mode,frequency,damping_ratio\n1,";
+    const std::string header = "mode,damped_frequency,undamped_frequency,damping_ratio,decay_rate\n1,";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         Side side;

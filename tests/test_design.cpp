@@ -32,6 +32,7 @@
 #include "design/response.h"
 #include "design/tune.h"
 #include "e2e_run.h"
+#include "tests/toml_file.h"
 #include "textio/edit.h"
 
 namespace {
@@ -39,25 +40,8 @@ namespace {
 using Real = long double;
 using Complex = std::complex<Real>;
 
-// A description written to a temporary file, removed at the end.
-struct TomlFile {
-    std::string path;
-    explicit TomlFile(const std::string& text, const std::string& name = "model") {
-        std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vdesign_XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) return;
-        path = dir + "/" + name + ".toml";
-        std::ofstream(path) << text;
-    }
-    ~TomlFile() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ec);
-    }
-};
-
-design::Model model_of(const std::string& text) {
-    TomlFile f(text);
-    return design::build_model(design::read_description(f.path));
-}
+using tests::TomlFile;
+using tests::model_of;
 
 // A uniform shear frame of n storeys (mass m, storey stiffness k) with one
 // tuned mass (md, kd, cd) on the top storey and a cos force F on the top:

@@ -21,6 +21,7 @@
 #include "design/random.h"
 #include "design/response.h"
 #include "e2e_run.h"
+#include "tests/toml_file.h"
 #include "tests/reference_complex.h"
 
 namespace {
@@ -29,24 +30,8 @@ using Real = long double;
 using Complex = std::complex<Real>;
 constexpr Real kPi = 3.141592653589793238462643383279502884L;
 
-struct TomlFile {
-    std::string path;
-    explicit TomlFile(const std::string& text) {
-        std::string dir = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/vloads_XXXXXX";
-        if (mkdtemp(dir.data()) == nullptr) return;
-        path = dir + "/model.toml";
-        std::ofstream(path) << text;
-    }
-    ~TomlFile() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(std::filesystem::path(path).parent_path(), ec);
-    }
-};
-
-design::Model model_of(const std::string& text) {
-    TomlFile f(text);
-    return design::build_model(design::read_description(f.path));
-}
+using tests::TomlFile;
+using tests::model_of;
 
 std::string list(const std::vector<double>& v) {
     std::ostringstream s;

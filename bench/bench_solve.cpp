@@ -218,9 +218,10 @@ void bm_step_unchecked(benchmark::State& state) {
 BENCHMARK(bm_step)->Arg(1)->Arg(5000);
 BENCHMARK(bm_step_unchecked)->Arg(1)->Arg(5000);
 BENCHMARK(bm_peak);
-BENCHMARK(bm_decomp)->Arg(20)->Arg(60)->Arg(120);
-BENCHMARK(bm_decomp_by_columns)->Arg(20)->Arg(60)->Arg(120);
-BENCHMARK(bm_copy_only)->Arg(20)->Arg(60)->Arg(120);
-BENCHMARK(bm_decomp_solve)->Arg(20)->Arg(60)->Arg(120);
+// Order 42 is the typical model's (examples/rama20t.toml).
+BENCHMARK(bm_decomp)->Arg(20)->Arg(42)->Arg(60)->Arg(120);
+BENCHMARK(bm_decomp_by_columns)->Arg(20)->Arg(42)->Arg(60)->Arg(120);
+BENCHMARK(bm_copy_only)->Arg(20)->Arg(42)->Arg(60)->Arg(120);
+BENCHMARK(bm_decomp_solve)->Arg(20)->Arg(42)->Arg(60)->Arg(120);
 
 BENCHMARK_MAIN();

@@ -18,6 +18,7 @@
 #include "layouts/layouts.h"
 #include "textio/io.h"
 #include "textio/progress.h"
+#include "textio/record_buffer.h"
 #include "textio/runtime.h"
 
 using textio::kConsole;
@@ -103,7 +104,10 @@ void ANALYS(const ModelStorage& m, const int32_t& ICD) {
     const System system{LK, NU, m.MS, m.CS, m.KS, m.PC, m.PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
     textio::progress_start(steps, StepRecords::progress_text);
-    const SweepOutcome end = sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
+    const SweepOutcome end = [&] {
+        const textio::GatheredRecords gathered;
+        return sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
+    }();
     if (end.end == SweepEnd::singular) StepRecords::singular(end.d, end.i);
     if (end.end == SweepEnd::trapped) raise_trap(end, system, records);
     textio::progress_end();

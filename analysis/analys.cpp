@@ -9,6 +9,7 @@
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
 #include "analysis/records.h"
+#include "analysis/solve.h"
 #include "analysis/sweep.h"
 #include "input/damper.h"
 #include "input/forcin.h"
@@ -103,6 +104,9 @@ void ANALYS(const ModelStorage& m, const int32_t& ICD) {
     // The sweep, its records written here in step order.
     const System system{LK, NU, m.MS, m.CS, m.KS, m.PC, m.PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
+    // The kernels are chosen now, so that a warning about the width asked
+    // for comes before the progress line.
+    (void)solve_kernels::chosen_width();
     textio::progress_start(steps, StepRecords::progress_text);
     const SweepOutcome end = [&] {
         const textio::GatheredRecords gathered;

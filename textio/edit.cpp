@@ -265,6 +265,42 @@ void put_int(char* out, int64_t value, int w) {
     std::memcpy(out, buf + sizeof buf - len, static_cast<std::size_t>(len));
 }
 
+namespace {
+
+// "00" to "99".
+struct DigitPairs {
+    char text[200];
+    constexpr DigitPairs() : text() {
+        for (int k = 0; k < 100; ++k) {
+            text[2 * k] = static_cast<char>('0' + k / 10);
+            text[2 * k + 1] = static_cast<char>('0' + k % 10);
+        }
+    }
+};
+constexpr DigitPairs kDigitPairs;
+
+void put_pair(char* at, uint32_t k) { std::memcpy(at, kDigitPairs.text + 2 * k, 2); }
+
+// The fields every step record holds, Ew.6 with w of 12 or more and an
+// exponent of two digits: blanks, the sign or a blank, the point, the six
+// digits t (below 10^6) by pairs, and E with the exponent's sign and
+// digits, laid out as the general path below lays them.
+void put_six_digits(char* out, int w, bool negative, uint32_t t, bool negative_exp, int mag) {
+    for (int k = 0; k < w - 12; ++k) out[k] = ' ';
+    char field[12];
+    field[0] = negative ? '-' : ' ';
+    field[1] = '.';
+    put_pair(field + 2, t / 10000);
+    put_pair(field + 4, t / 100 % 100);
+    put_pair(field + 6, t % 100);
+    field[8] = 'E';
+    field[9] = negative_exp ? '-' : '+';
+    put_pair(field + 10, static_cast<uint32_t>(mag));
+    std::memcpy(out + (w - 12), field, sizeof field);
+}
+
+}  // namespace
+
 void put_exp(char* out, double value, int w, int d) {
     const uint64_t bits = std::bit_cast<uint64_t>(value);
     const std::size_t width = static_cast<std::size_t>(w);
@@ -324,6 +360,10 @@ void put_exp(char* out, double value, int w, int d) {
         }
     }
     const int mag = e < 0 ? -e : e;
+    if (n == 6 && mag <= 99 && w >= 12) {
+        put_six_digits(out, w, negative, static_cast<uint32_t>(t), e < 0, mag);
+        return;
+    }
     if (mag > 999) {
         std::memset(out, '*', width);
         return;

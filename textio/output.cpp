@@ -77,7 +77,10 @@ bool flat_fits(const FlatProgram& flat, const Out* items, std::size_t count) {
 }
 
 void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, RecordSink& sink) {
-    std::string rec;
+    // Kept from one statement to the next: the sweep's records are made
+    // without an allocation each.  The sink takes a record before the next
+    // one is made here.
+    thread_local std::string rec;
     rec.reserve(kRecordRoom);
     const FlatPass* pass = &flat.first;
     std::size_t next = 0;

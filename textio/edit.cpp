@@ -290,9 +290,18 @@ void put_six_digits(char* out, int w, bool negative, uint32_t t, bool negative_e
     char field[12];
     field[0] = negative ? '-' : ' ';
     field[1] = '.';
-    put_pair(field + 2, t / 10000);
-    put_pair(field + 4, t / 100 % 100);
-    put_pair(field + 6, t % 100);
+    // The pairs from the top down by multiplications only: y holds
+    // t / 10^4 in fixed point with 32 fraction bits, and each pair is the
+    // integer part after the next multiplication by 100.  Rounding the
+    // reciprocal up gives every pair exactly for every t below 10^6 (a
+    // test takes them all).
+    constexpr uint64_t kLow = 0xFFFFFFFFu;
+    uint64_t y = uint64_t{t} * ((uint64_t{1} << 32) / 10000 + 1);
+    put_pair(field + 2, static_cast<uint32_t>(y >> 32));
+    y = (y & kLow) * 100;
+    put_pair(field + 4, static_cast<uint32_t>(y >> 32));
+    y = (y & kLow) * 100;
+    put_pair(field + 6, static_cast<uint32_t>(y >> 32));
     field[8] = 'E';
     field[9] = negative_exp ? '-' : '+';
     put_pair(field + 10, static_cast<uint32_t>(mag));

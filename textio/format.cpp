@@ -1,6 +1,5 @@
 #include "textio/format.h"
 
-#include <functional>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -242,15 +241,21 @@ FormatProgram parse_format(std::string_view text) {
 
 const FormatProgram& cached_format(std::string_view text) {
     // The sweep performs the same few statements millions of times: each
-    // is found again by its hash in a small table, compared once with the
-    // cache's own copy of its text, before the ordered map is searched.
+    // is found again in a small table, compared once with the cache's own
+    // copy of its text, before the ordered map is searched.
     static std::map<std::string, std::unique_ptr<FormatProgram>, std::less<>> cache;
     struct Recent {
         std::string_view text;  // the cache's own copy
         const FormatProgram* program = nullptr;
     };
     static Recent recent[64];
-    Recent& slot = recent[std::hash<std::string_view>{}(text) % std::size(recent)];
+    // The length and a few characters tell the sweep's texts apart; a
+    // text that shares a slot is only looked up again in the map.
+    std::size_t hash = text.size();
+    if (!text.empty()) hash = hash * 131 + static_cast<unsigned char>(text[text.size() / 2]);
+    if (text.size() > 3) hash = hash * 131 + static_cast<unsigned char>(text[text.size() - 3]);
+    if (text.size() > 8) hash = hash * 131 + static_cast<unsigned char>(text[8]);
+    Recent& slot = recent[(hash ^ (hash >> 7)) % std::size(recent)];
     if (slot.program != nullptr && slot.text == text) return *slot.program;
     auto it = cache.find(text);
     if (it == cache.end())

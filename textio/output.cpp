@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "textio/edit.h"
 #include "textio/statement.h"
@@ -96,8 +97,9 @@ void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, R
             const FlatField& f = pass->fields[k];
             size += f.text.size() + static_cast<std::size_t>(f.blanks) + static_cast<std::size_t>(f.w);
         }
-        // The record's room made at once; each field is put into it.
-        rec.resize(size);
+        // The record's room made at once (grown only, not filled anew for
+        // each record); each field is put into it.
+        if (rec.size() < size) rec.resize(size);
         char* out = rec.data();
         const char* const end = out + size;
         for (std::size_t k = 0; k < taken; ++k) {
@@ -119,8 +121,8 @@ void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, R
                 put_exp(out, item.r, f.w, f.d);
             out += f.w;
         }
-        std::memcpy(out, after.data(), after.size());
-        sink.put(rec);
+        if (!after.empty()) std::memcpy(out, after.data(), after.size());
+        sink.put(std::string_view(rec.data(), size));
         if (next == count) return;
         pass = &flat.again;
     }

@@ -125,16 +125,10 @@ void restore_system(const System& s, StepWork& w) {
         const double* vj = MatrixView<const double>(w.V.data(), NU).column(j);
         double* left = MatrixView<double>(w.AH, n).column(j);
         double* right = MatrixView<double>(w.AH, n).column(NU + j);
-        // One pass for the four quarters: a small model's columns are too
-        // short for a call to copy each.
-        for (int32_t i = 0; i < NU; ++i) {
-            const double wi = wj[i];
-            const double vi = vj[i];
-            left[i] = wi;
-            left[NU + i] = -vi;
-            right[i] = vi;
-            right[NU + i] = wi;
-        }
+        std::copy_n(wj, NU, left);
+        for (int32_t i = 0; i < NU; ++i) left[NU + i] = -vj[i];
+        std::copy_n(vj, NU, right);
+        std::copy_n(wj, NU, right + NU);
     }
     std::copy_n(w.XH0.data(), n, w.XH);
 }

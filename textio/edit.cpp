@@ -357,11 +357,18 @@ void put_exp(char* out, double value, int w, int d) {
     if (!zero) {
         const Digits18 dec = digits18(bits & ~kSignBit);
         // The first n + 1 digits of the 17-digit string r = (q + 5) / 10,
-        // taken from q at once: (q + 5) / 10^(17 - n).  When r is 10^17
+        // taken from q at once: upto = (q + 5) / 10^(17 - n).  When r is 10^17
         // (its rounding carried out of D1) t below carries too, and the
-        // exponent goes up there.  The system's six digits by a constant.
-        const uint64_t upto = n == 6 ? (dec.q + 5) / kPow10[11] : (dec.q + 5) / kPow10[17 - n];
-        t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        // exponent goes up there.
+        // Rounding upto half up at its last digit is (upto + 5) / 10, and
+        // the two divisions make one: for the system's six digits,
+        // (q + 5 + 5 * 10^11) / 10^12, by a constant.
+        if (n == 6) {
+            t = (dec.q + 5 + 5 * kPow10[11]) / (kPow10[11] * 10);
+        } else {
+            const uint64_t upto = (dec.q + 5) / kPow10[17 - n];
+            t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        }
         e = dec.exp;
         if (t == kPow10[n]) {
             t = kPow10[n - 1];

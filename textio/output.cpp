@@ -70,8 +70,16 @@ bool flat_fits(const FlatProgram& flat, const Out* items, std::size_t count) {
     const std::size_t first = flat.first.fields.size();
     const std::size_t again = flat.again.fields.size();
     if (count > first && (!flat.reverts || again == 0)) return false;
+    // The fields in the order the items meet them, without a division per
+    // item: the first pass, then the repeated one as often as needed.
+    const FlatPass* pass = &flat.first;
+    std::size_t j = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const FlatField& f = k < first ? flat.first.fields[k] : flat.again.fields[(k - first) % again];
+        if (j == pass->fields.size()) {
+            pass = &flat.again;
+            j = 0;
+        }
+        const FlatField& f = pass->fields[j++];
         if ((f.kind == FormatOp::int_edit) != (items[k].kind == Out::integer)) return false;
     }
     return true;

@@ -9,6 +9,7 @@
 #include "analysis/modes.h"
 #include "analysis/propcr.h"
 #include "analysis/records.h"
+#include "analysis/solve.h"
 #include "analysis/sweep.h"
 #include "input/damper.h"
 #include "input/forcin.h"
@@ -18,6 +19,7 @@
 #include "layouts/layouts.h"
 #include "textio/io.h"
 #include "textio/progress.h"
+#include "textio/record_buffer.h"
 #include "textio/runtime.h"
 
 using textio::kConsole;
@@ -102,8 +104,14 @@ void ANALYS(const ModelStorage& m, const int32_t& ICD) {
     // The sweep, its records written here in step order.
     const System system{LK, NU, m.MS, m.CS, m.KS, m.PC, m.PS};
     const long steps = sweep_steps(LAMMIN, LAMMAX, DLAM, kMaxSweepSteps);
+    // The kernels are chosen now, so that a warning about the width asked
+    // for comes before the progress line.
+    (void)solve_kernels::chosen_width();
     textio::progress_start(steps, StepRecords::progress_text);
-    const SweepOutcome end = sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
+    const SweepOutcome end = [&] {
+        const textio::GatheredRecords gathered;
+        return sweep(system, LAMMIN, LAMMAX, DLAM, steps, sweep_threads(steps, NU2), records);
+    }();
     if (end.end == SweepEnd::singular) StepRecords::singular(end.d, end.i);
     if (end.end == SweepEnd::trapped) raise_trap(end, system, records);
     textio::progress_end();

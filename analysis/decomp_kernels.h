@@ -13,9 +13,9 @@
 // rows or columns in vector lanes) without changing what any element sees:
 // the same operands, the same operations, in the same order.  Every result
 // is therefore bit for bit that of the plain triple loop.  Only the
-// elements' own operations are ever carried out (remainders run scalar, no
-// lane computes padding), so the regrouping raises no exception that the
-// plain loop would not.
+// elements' own operations are ever carried out (remainders run in narrower
+// vectors, then scalar; no lane computes padding), so the regrouping raises
+// no exception that the plain loop would not.
 #pragma once
 
 #include <algorithm>
@@ -65,10 +65,31 @@ template <class T>
     std::memcpy(to, &x, sizeof x);
 }
 
+// Rows k.. of update_rows below, V at a time while V rows are left; the
+// first row not taken.
+template <int V, int C>
+[[gnu::always_inline]] inline index_t update_rows_by(double* const* y, const double* const* x,
+                                                     const double* f, index_t fs, int b, index_t k,
+                                                     index_t r1) {
+    using v = typename simd<V>::v;
+    for (; k + V <= r1; k += V) {
+        v acc[C];
+        VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) load<V>(acc[c], y[c] + k);
+        for (int s = 0; s < b; ++s) {
+            v a;
+            load<V>(a, x[s] + k);
+            VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) acc[c] = acc[c] - a * f[s * fs + c];
+        }
+        VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) store<V>(y[c] + k, acc[c]);
+    }
+    return k;
+}
+
 // Rows [r0, r1) of the C columns y[c] receive the steps s = 0..b-1 in order:
 // y[c][k] := y[c][k] - x[s][k]*f[s*fs + c], where x[s] is the pivot column
 // of step s and f its multipliers.  R*W rows are held in registers at a
-// time, then W, then one.
+// time, then W, then the rest in half and quarter vectors (the small
+// orders' rows are mostly such rests), then one.
 template <int W, int R, int C>
 [[gnu::always_inline]] inline void update_rows(double* const* y, const double* const* x,
                                                const double* f, index_t fs, int b, index_t r0,
@@ -90,16 +111,9 @@ template <int W, int R, int C>
         VARNOSTIK_UNROLL for (int c = 0; c < C; ++c)
             VARNOSTIK_UNROLL for (int r = 0; r < R; ++r) store<W>(y[c] + k + r * W, acc[r][c]);
     }
-    for (; k + W <= r1; k += W) {
-        v acc[C];
-        VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) load<W>(acc[c], y[c] + k);
-        for (int s = 0; s < b; ++s) {
-            v a;
-            load<W>(a, x[s] + k);
-            VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) acc[c] = acc[c] - a * f[s * fs + c];
-        }
-        VARNOSTIK_UNROLL for (int c = 0; c < C; ++c) store<W>(y[c] + k, acc[c]);
-    }
+    k = update_rows_by<W, C>(y, x, f, fs, b, k, r1);
+    if constexpr (W > 4) k = update_rows_by<4, C>(y, x, f, fs, b, k, r1);
+    if constexpr (W > 2) k = update_rows_by<2, C>(y, x, f, fs, b, k, r1);
     for (; k < r1; ++k) {
         for (int c = 0; c < C; ++c) {
             double yk = y[c][k];

@@ -70,11 +70,22 @@ template <int W>
     using v = typename simd<W>::v;
     static_assert(kStripSteps % kPassSteps == 0, "a group is whole passes");
     if (b == kStripSteps) {
+        // W columns at a time, the rest in half and quarter vectors, then one.
+        using v4 = typename simd<(W > 4 ? 4 : W)>::v;
+        using v2 = typename simd<2>::v;
         for (int s = 0; s < kStripSteps; s += kPassSteps) {
             index_t c = 0;
             for (; c + W <= m; c += W) pass_multipliers<v>(st, X, d, s, c);
+            if constexpr (W > 4)
+                for (; c + 4 <= m; c += 4) pass_multipliers<v4>(st, X, d, s, c);
+            if constexpr (W > 2)
+                for (; c + 2 <= m; c += 2) pass_multipliers<v2>(st, X, d, s, c);
             for (; c < m; ++c) pass_multipliers<double>(st, X, d, s, c);
             for (c = 0; c + W <= m; c += W) pass_rows<v>(st, X, s, c);
+            if constexpr (W > 4)
+                for (; c + 4 <= m; c += 4) pass_rows<v4>(st, X, s, c);
+            if constexpr (W > 2)
+                for (; c + 2 <= m; c += 2) pass_rows<v2>(st, X, s, c);
             for (; c < m; ++c) pass_rows<double>(st, X, s, c);
         }
         return;
@@ -188,22 +199,31 @@ template <int W, int R, int C, int R1>
 // take the group's steps: column c the steps s < c with the multipliers
 // F[s][c].  The W rows of all eight columns stay in registers, where each
 // column is final before the later ones use it.
+template <int V>
+[[gnu::always_inline]] inline index_t group_rows_by(double* const* col, const double (*F)[kStripSteps],
+                                                    index_t k, index_t r1) {
+    using v = typename simd<V>::v;
+    for (; k + V <= r1; k += V) {
+        v y[kStripSteps];
+        VARNOSTIK_UNROLL for (int c = 0; c < kStripSteps; ++c) {
+            load<V>(y[c], col[c] + k);
+            VARNOSTIK_UNROLL for (int s = 0; s < c; ++s) y[c] = y[c] - y[s] * F[s][c];
+        }
+        VARNOSTIK_UNROLL for (int c = 1; c < kStripSteps; ++c) store<V>(col[c] + k, y[c]);
+    }
+    return k;
+}
+
 template <int W>
 [[gnu::always_inline]] inline void group_rows(double* A, index_t n, index_t p0,
                                               const double (*F)[kStripSteps], index_t r0,
                                               index_t r1) {
-    using v = typename simd<W>::v;
     double* col[kStripSteps];
     for (int c = 0; c < kStripSteps; ++c) col[c] = A + (p0 + c) * n;
-    index_t k = r0;
-    for (; k + W <= r1; k += W) {
-        v y[kStripSteps];
-        VARNOSTIK_UNROLL for (int c = 0; c < kStripSteps; ++c) {
-            load<W>(y[c], col[c] + k);
-            VARNOSTIK_UNROLL for (int s = 0; s < c; ++s) y[c] = y[c] - y[s] * F[s][c];
-        }
-        VARNOSTIK_UNROLL for (int c = 1; c < kStripSteps; ++c) store<W>(col[c] + k, y[c]);
-    }
+    // W rows at a time, the rest in half and quarter vectors, then one.
+    index_t k = group_rows_by<W>(col, F, r0, r1);
+    if constexpr (W > 4) k = group_rows_by<4>(col, F, k, r1);
+    if constexpr (W > 2) k = group_rows_by<2>(col, F, k, r1);
     for (; k < r1; ++k) {
         double y[kStripSteps];
         for (int c = 0; c < kStripSteps; ++c) {

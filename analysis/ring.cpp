@@ -138,10 +138,12 @@ public:
 private:
     void work(int thread) {
         auto prepare = [&](long s) { return job_.prepare(s, ring_.slot_of(s)); };
+        job_.begin_solving(thread);
         for (long step = ring_.claim(true, prepare); step >= 0; step = ring_.claim(true, prepare)) {
             job_.solve(step, ring_.slot_of(step), thread);
             ring_.publish(step);
         }
+        job_.end_solving(thread);
     }
 
     StepRing& ring_;
@@ -160,18 +162,27 @@ long run_ring(RingJob& job, long steps, int workers, long size) {
     auto prepare = [&](long s) { return job.prepare(s, ring.slot_of(s)); };
     for (long step = 0; step < steps; ++step) {
         crew.at_step();
-        while (!ring.published(step)) {
-            // Not ready: solve the next unclaimed step meanwhile, or wait.
-            const long mine = ring.claim(false, prepare);
-            if (mine < 0) {
+        if (!ring.published(step)) {
+            // Not ready: solve the next unclaimed steps meanwhile (with no
+            // worker, as many as there is room for), or wait.
+            bool solving = false;
+            for (;;) {
+                const bool alone = crew.own() == 0;
+                if (ring.published(step) && !alone) break;
+                const long mine = ring.claim(false, prepare);
+                if (mine < 0) break;
+                if (!solving) job.begin_solving(crew.own());
+                solving = true;
+                job.solve(mine, ring.slot_of(mine), crew.own());
+                ring.publish(mine);
+            }
+            if (solving) job.end_solving(crew.own());
+            if (!ring.published(step)) {
                 // Claimed by a worker, which publishes it; a step nobody
                 // could claim ends the sweep.
                 if (!ring.claimed(step)) return step;
                 ring.await(step);
-                break;
             }
-            job.solve(mine, ring.slot_of(mine), crew.own());
-            ring.publish(mine);
         }
         if (!job.emit(step, ring.slot_of(step))) return step + 1;
         ring.release(step);

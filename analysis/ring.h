@@ -97,12 +97,18 @@ public:
     // On the calling thread, in step order, once the step is solved: false
     // ends the sweep there.
     virtual bool emit(long step, std::size_t slot) = 0;
+    // Around every run of solves on one thread (a worker's whole life, or
+    // the steps the calling thread solves between two emits): what every
+    // solve needs once per run rather than once per step.
+    virtual void begin_solving(int /*thread*/) {}
+    virtual void end_solving(int /*thread*/) {}
 };
 
 // Runs steps through a ring of size slots: up to workers threads solve
 // steps (none where the platform refuses one), the calling thread emits
 // every step in order and solves steps too (as thread number workers)
-// while the next one to emit is not ready.  Every worker has ended when it
+// while the next one to emit is not ready; alone, it solves as many steps
+// as the ring holds before it emits them.  Every worker has ended when it
 // returns, whatever ended the sweep.  The interrupts (SIGINT, SIGTERM,
 // SIGHUP) reach the calling thread only while no worker runs: while
 // workers run they are held, and a pending one ends the workers first, at

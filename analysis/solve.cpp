@@ -7,9 +7,14 @@
 #include "analysis/solve.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <unistd.h>
 
 #include "analysis/decomp_strips.h"
 
@@ -74,12 +79,37 @@ int decomp_width() {
     return 2;
 }
 
+int width_asked(const char* text, int widest, std::string& warning) {
+    warning.clear();
+    if (text == nullptr) return widest;
+    const std::string_view asked(text);
+    int width = 0;
+    const auto [end, ec] = std::from_chars(asked.data(), asked.data() + asked.size(), width);
+    const bool known = ec == std::errc() && end == asked.data() + asked.size() && (width == 8 || width == 4 || width == 2);
+    if (known && width <= widest && kernels_for(width) != nullptr) return width;
+    warning = "warning: VARNOSTIK_KERNEL_WIDTH=";
+    warning.append(asked.substr(0, 40));
+    warning += known ? " is wider than this processor's vectors" : " is not 8, 4 or 2";
+    warning += "; width " + std::to_string(widest) + " is used\r\n";
+    return widest;
+}
+
+int chosen_width() {
+    static const int width = [] {
+        std::string warning;
+        const int w = width_asked(std::getenv("VARNOSTIK_KERNEL_WIDTH"), decomp_width(), warning);
+        if (!warning.empty()) (void)!::write(2, warning.data(), warning.size());
+        return w;
+    }();
+    return width;
+}
+
 }  // namespace solve_kernels
 
 namespace {
 
 const solve_kernels::kernel_set& kernels() {
-    static const solve_kernels::kernel_set& k = *solve_kernels::kernels_for(solve_kernels::decomp_width());
+    static const solve_kernels::kernel_set& k = *solve_kernels::kernels_for(solve_kernels::chosen_width());
     return k;
 }
 

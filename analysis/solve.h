@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Factors A (N x N, column-major) in place, without exchanges, into the
 // stored form: L below the diagonal, pivot minus one on it, the negated
@@ -35,7 +36,14 @@ void PIVSOL(double* A, const int32_t& N, double* V, int32_t& ISING);
 // The clones of the kernels per instruction set, for checking each against
 // the plain loop: kernels_for(8), (4) and (2) are the AVX-512, AVX2 and
 // baseline sets (nullptr when not built for this processor family);
-// decomp_width() is the width whose set DECOMP uses on this processor.
+// decomp_width() is the widest this processor runs, and chosen_width() the
+// one DECOMP and the column updates use: VARNOSTIK_KERNEL_WIDTH (8, 4 or
+// 2), read once, for measuring one clone against another in whole runs and
+// benchmarks; unset, the widest.  A width the processor lacks, or any other
+// value, gives the widest with a warning on standard error, written at the
+// first call (before the sweep's first step: the run asks for it then).
+// width_asked is that choice for a value of the variable (null: unset),
+// with the warning to write, or empty.
 namespace solve_kernels {
 using decomp_fn = void (*)(double*, std::ptrdiff_t, double&, int32_t&);
 // Rows r0..r1-1 of column_updates.
@@ -49,4 +57,6 @@ struct kernel_set {
 };
 const kernel_set* kernels_for(int width);
 int decomp_width();
+int chosen_width();
+int width_asked(const char* text, int widest, std::string& warning);
 }  // namespace solve_kernels

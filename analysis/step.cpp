@@ -134,9 +134,9 @@ void restore_system(const System& s, StepWork& w) {
 }
 
 // The check of a solution from DECOMP and SOLVE, and when it fails the
-// solution with row exchanges.  Runs with the traps off.
+// solution with row exchanges.  Runs with the traps off, which the caller
+// sees to.
 void check_solution(const System& s, StepWork& w, StepResult& res) {
-    TrapsOff traps_off;
     const int32_t n = s.NU2();
     const int rounds = refine(s, w);
     if (rounds >= 0) {
@@ -195,10 +195,14 @@ void build_system(const System& s, double LAMBDA, double* AH, double* XH) {
     }
 }
 
+namespace {
+
 // Factoring without exchanges fails also when only a leading block is
 // singular; such a step is solved again with row exchanges, and only a
-// matrix that is singular as a whole is reported so.
-StepResult solve_step(const System& s, double LAMBDA, StepWork& w) {
+// matrix that is singular as a whole is reported so.  With raised given,
+// the traps are off already: it gets the watched exceptions that the
+// step's solving raised, before the accuracy check, whose own are dropped.
+StepResult solve_step_in(const System& s, double LAMBDA, StepWork& w, int watched, int* raised) {
     const int32_t n = s.NU2();
     StepResult res;
     build_blocks(s, LAMBDA, w);
@@ -209,9 +213,28 @@ StepResult solve_step(const System& s, double LAMBDA, StepWork& w) {
         int32_t ising = 0;
         PIVSOL(w.AH, n, w.XH, ising);
         res.path = ising != 0 ? StepPath::singular : StepPath::exchanged;
+        if (raised != nullptr) *raised = fetestexcept(watched);
         return res;
     }
     SOLVE(w.AH, n, w.XH);
+    if (raised == nullptr) {
+        const TrapsOff traps_off;
+        check_solution(s, w, res);
+        return res;
+    }
+    *raised = fetestexcept(watched);
     check_solution(s, w, res);
+    return res;
+}
+
+}  // namespace
+
+StepResult solve_step(const System& s, double LAMBDA, StepWork& w) { return solve_step_in(s, LAMBDA, w, 0, nullptr); }
+
+StepResult solve_step_held(const System& s, double LAMBDA, StepWork& w, int watched, int& raised) {
+    const StepResult res = solve_step_in(s, LAMBDA, w, watched, &raised);
+    // Cleared only when set, which is rare: clearing costs as much as the
+    // switch of the traps it replaces.
+    if (fetestexcept(watched) != 0) feclearexcept(watched);
     return res;
 }

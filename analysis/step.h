@@ -90,3 +90,12 @@ void build_system(const System& s, double LAMBDA, double* AH, double* XH);
 // that may trap runs with the caller's floating-point environment; the
 // accuracy check runs with the traps off and cannot stop the run.
 StepResult solve_step(const System& s, double LAMBDA, StepWork& w);
+
+// The same with the traps already off, as a sweep holds them over many
+// steps instead of switching them at every step, which costs as much as a
+// small model's step takes outside its factoring.  The flags of watched
+// must be clear on entry and are clear again on return; raised gets those
+// of them that the step's own solving raised (not its accuracy check's),
+// which solve_step would have trapped.  The bits of the solution are those
+// of solve_step.
+StepResult solve_step_held(const System& s, double LAMBDA, StepWork& w, int watched, int& raised);

@@ -5,7 +5,8 @@
 // addition after the other, under the ring's lock) and solve them into a
 // ring of slots, while the calling thread alone hands them over, step
 // after step, and solves steps too while the next one is not ready.  The
-// sequential sweep is the same with no worker and one slot.  The ring
+// sequential sweep is the same with no worker: it solves a ring's worth of
+// steps, then writes them.  The ring
 // bounds the steps in flight, so memory stays the same whatever the step
 // count.
 #include "analysis/sweep.h"
@@ -25,6 +26,9 @@ namespace {
 
 // Slots of the ring for each thread.
 constexpr long kSlotsPerThread = 4;
+// Slots of the sequential sweep: the steps solved together, under one
+// switch of the traps, before they are written.
+constexpr long kSequentialSlots = 32;
 // Smaller sweeps gain nothing from workers: below this order a step costs
 // little more than writing its records, which stays on one thread (measured
 // on two cores: order 24 breaks even, order 28 gains a fifth), and a few
@@ -51,20 +55,20 @@ public:
         for (Slot& slot : slots_) slot.XH.resize(static_cast<std::size_t>(s.NU2()));
         work_.reserve(static_cast<std::size_t>(threads));
         for (int k = 0; k < threads; ++k) work_.emplace_back(s.NU2());
+        held_.resize(static_cast<std::size_t>(threads));
     }
 
     bool prepare(long, std::size_t slot) override { return lambdas_.next(slots_[slot].LAMBDA); }
 
-    // With the traps masked on every thread, and the exceptions that the
-    // caller traps noted instead.
+    // The traps are masked on a thread for each run of its solves, not for
+    // each step; every step notes the exceptions that the caller traps.
+    void begin_solving(int thread) override { feholdexcept(&held_[static_cast<std::size_t>(thread)]); }
+    void end_solving(int thread) override { fesetenv(&held_[static_cast<std::size_t>(thread)]); }
+
     void solve(long, std::size_t k, int thread) override {
         Slot& slot = slots_[k];
         StepWork& work = work_[static_cast<std::size_t>(thread)];
-        {
-            const TrapsOff masked;
-            slot.result = solve_step(s_, slot.LAMBDA, work);
-            slot.raised = fetestexcept(traps_);
-        }
+        slot.result = solve_step_held(s_, slot.LAMBDA, work, traps_, slot.raised);
         std::copy_n(work.XH, s_.NU2(), slot.XH.data());
     }
 
@@ -101,6 +105,7 @@ private:
     const int traps_;       // the exceptions the caller traps
     std::vector<Slot> slots_;
     std::vector<StepWork> work_;  // one for each solving thread
+    std::vector<fenv_t> held_;    // each solving thread's environment while it solves
     SweepOutcome out_;
 };
 
@@ -134,7 +139,7 @@ int sweep_threads(long steps, int32_t NU2) {
 SweepOutcome sweep(const System& s, double LAMMIN, double LAMMAX, double DLAM, long steps, int threads,
                    SweepSink& sink) {
     const int used = static_cast<int>(std::clamp<long>(threads, 1, std::max(steps, 1L)));
-    const long slots = used > 1 ? used * kSlotsPerThread : 1;
+    const long slots = used > 1 ? used * kSlotsPerThread : std::min(kSequentialSlots, std::max(steps, 1L));
     SweepJob job(s, LAMMIN, LAMMAX, DLAM, slots, used, sink);
     run_ring(job, steps, used - 1, slots);
     return job.outcome();

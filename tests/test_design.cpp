@@ -242,6 +242,45 @@ TEST(Design, StoreysPrintTheProgramsDigitsOnTheExample) {
     }
 }
 
+// The examples' data files and answers are what build makes of their
+// descriptions today: a change to the description or to the data file's
+// writing that forgets the other shows here.  The typical model's answers
+// are the benchmarks' replay.
+TEST(Design, ExampleDataFilesAreWhatBuildMakesOfTheirDescriptions) {
+    auto slurp = [](const std::string& name) {
+        std::ifstream in(VARNOSTIK_EXAMPLES "/" + name, std::ios::binary);
+        EXPECT_TRUE(in.good()) << name;
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    struct Row {
+        int line;
+        const char* description;  // built from examples/NAME.toml
+        const char* data;         // the example it must equal
+        const char* answers;      // the answers it must equal, or none
+    };
+    const Row rows[] = {
+        {__LINE__, "rama3t", "rama3", nullptr},
+        {__LINE__, "rama20t", "rama20t", "rama20t.in"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        const std::string toml = std::string(r.description) + ".toml";
+        e2e::Run build;
+        build.program = VARNOSTIK_DESIGN_BIN;
+        build.args = {"build", toml};
+        build.files = {{toml, slurp(toml)}};
+        const e2e::Outcome built = e2e::run(build);
+        ASSERT_EQ(built.status, 0) << built.err;
+        ASSERT_EQ(built.files.count(r.description), 1u);
+        EXPECT_TRUE(built.files.at(r.description) == slurp(r.data)) << "data file differs from examples/" << r.data;
+        if (r.answers != nullptr) {
+            const std::string answers = std::string(r.description) + ".in";
+            ASSERT_EQ(built.files.count(answers), 1u);
+            EXPECT_EQ(built.files.at(answers), slurp(r.answers));
+        }
+    }
+}
+
 TEST(Design, RefusalsNameFileLineAndKeyAndLeaveNoFile) {
     const std::string frame =
         "[frame]\nmasses = [1.0, 1.0]\nstiffnesses = [10.0, 10.0]\ndamping_ratios = [0.02, 0.02]\n";

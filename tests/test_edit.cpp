@@ -192,6 +192,35 @@ TEST(EditExp, TheE12AndE15Table) {
     });
 }
 
+// Every six digits a field can show, each in the place it must stand:
+// t / 10^(6 - e) shows t and the exponent e, whatever t is.
+TEST(EditExp, EverySixDigitsInTheirPlaces) {
+    struct Row {
+        int line;
+        int w;
+        double sign;
+        int e;                 // the exponent shown
+        const char* exponent;  // its text
+    };
+    const Row rows[] = {
+        {__LINE__, 12, 1.0, 0, "E+00"},   {__LINE__, 12, -1.0, 0, "E+00"},
+        {__LINE__, 15, 1.0, 3, "E+03"},   {__LINE__, 15, -1.0, -7, "E-07"},
+        {__LINE__, 12, 1.0, -45, "E-45"}, {__LINE__, 12, -1.0, 99, "E+99"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        int wrong = 0;
+        for (int t = 100000; t <= 999999; ++t) {
+            const double value = r.sign * (static_cast<double>(t) * std::pow(10.0, r.e - 6));
+            const std::string expected = std::string(static_cast<std::size_t>(r.w - 12), ' ') +
+                                         (r.sign < 0 ? "-." : " .") + std::to_string(t) + r.exponent;
+            const std::string got = exp_field(value, r.w, 6);
+            if (got != expected && ++wrong <= 5) ADD_FAILURE() << got << " instead of " << expected;
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 TEST(EditExp, RoundingOfTheShownDigits) {
     check_rows({
         // A carry across a power of ten raises the exponent.

@@ -417,6 +417,44 @@ TEST(DecompKernels, DispatchedFactoringAndSolutionMatchThePlainLoopBitForBit) {
     for (std::size_t offset : {0, 1, 4}) check_against_reference("dispatched", nullptr, offset);
 }
 
+// VARNOSTIK_KERNEL_WIDTH: a width the processor has is taken; one it
+// lacks, or anything else, gives the widest with a warning.
+TEST(Kernels, WidthAskedForOrTheWidestWithAWarning) {
+    struct Row {
+        int line;
+        const char* text;  // the variable, or unset
+        int widest;
+        int chosen;
+        const char* warning;  // the start of the warning, or none
+    };
+    const Row rows[] = {
+        {__LINE__, nullptr, 8, 8, nullptr},
+        {__LINE__, nullptr, 2, 2, nullptr},
+        {__LINE__, "8", 8, 8, nullptr},
+        {__LINE__, "4", 8, 4, nullptr},
+        {__LINE__, "2", 4, 2, nullptr},
+        {__LINE__, "8", 4, 4, "warning: VARNOSTIK_KERNEL_WIDTH=8 is wider than this processor's vectors; width 4"},
+        {__LINE__, "4", 2, 2, "warning: VARNOSTIK_KERNEL_WIDTH=4 is wider than this processor's vectors; width 2"},
+        {__LINE__, "16", 8, 8, "warning: VARNOSTIK_KERNEL_WIDTH=16 is not 8, 4 or 2; width 8"},
+        {__LINE__, "1", 4, 4, "warning: VARNOSTIK_KERNEL_WIDTH=1 is not 8, 4 or 2; width 4"},
+        {__LINE__, " 4", 8, 8, "warning: VARNOSTIK_KERNEL_WIDTH= 4 is not"},
+        {__LINE__, "4.0", 8, 8, "warning: VARNOSTIK_KERNEL_WIDTH=4.0 is not"},
+        {__LINE__, "", 8, 8, "warning: VARNOSTIK_KERNEL_WIDTH= is not"},
+        {__LINE__, "99999999999999999999", 8, 8, "warning: VARNOSTIK_KERNEL_WIDTH=99999999999999999999 is not"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        std::string warning = "left over";
+        EXPECT_EQ(solve_kernels::width_asked(r.text, r.widest, warning), r.chosen);
+        if (r.warning == nullptr) {
+            EXPECT_EQ(warning, "");
+        } else {
+            EXPECT_EQ(warning.substr(0, std::string(r.warning).size()), r.warning);
+            EXPECT_EQ(warning.substr(warning.size() - 2), "\r\n");
+        }
+    }
+}
+
 TEST(DecompKernels, EveryCloneThisProcessorRunsMatchesThePlainLoopBitForBit) {
     const int widest = solve_kernels::decomp_width();
     for (int width : {2, 4, 8}) {

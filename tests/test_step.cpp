@@ -253,6 +253,10 @@ TEST(Sweep, EndsAsItsStepsDoAndHandsOverWholeSolutions) {
          SweepEnd::singular, 4},
         {__LINE__, "LAMBDA squared overflows", storey, 1e153, 1.35e154, 1e153, -1, SweepEnd::trapped, 14},
         {__LINE__, "the sink refuses a step", si_frame_with_tuned_mass(), 5, 25, 0.5, 30, SweepEnd::trapped, 31},
+        // The accuracy check overflows at every step: what it raises is
+        // no step's, also when the traps stay off over many steps.
+        {__LINE__, "the check overflows", Model(I2, rayleigh(I2, K2, 0.02, 0.618034, 1.618034), K2, {1e160, 0}, {0, 0}),
+         1, 2, 0.25, -1, SweepEnd::completed, 5},
     };
     const int traps = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
     for (const Row& r : rows_) {

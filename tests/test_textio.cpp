@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -15,6 +16,7 @@
 
 #include "textio/io.h"
 #include "textio/lines.h"
+#include "textio/record_buffer.h"
 #include "textio/runtime.h"
 #include "textio/units.h"
 
@@ -388,6 +390,51 @@ TEST_F(TextIo, StatementErrorsAreReported) {
     EXPECT_EXIT(textio::write_fmt(6, "(2X,'A')", {Out(1.0)}), testing::ExitedWithCode(1),
                 "WRITE\\(errs\\)\r\n- format has no edit descriptor");
     EXPECT_EQ(slurp("errs"), "");  // refused before any record of it
+}
+
+// When a file's records reach the disk: each time 1024 characters of them
+// would not fit the buffer, or while they are gathered (the sweep) each
+// time 64 KB would not; a flush, which every end of the run makes, writes
+// the rest, all in their order.
+TEST_F(TextIo, RecordsReachTheFileByBufferOrGatheredBlock) {
+    struct Row {
+        int line;
+        bool gathered;
+        int plain;                // records of 72 characters (74 with CR LF)
+        bool long_record;         // then one of 1100, longer than the buffer
+        std::uintmax_t on_disk;   // before the flush
+    };
+    const Row rows[] = {
+        {__LINE__, false, 13, false, 0},       // 962 characters fit
+        {__LINE__, false, 14, false, 962},     // the 14th does not: the 13 go
+        {__LINE__, true, 14, false, 0},
+        {__LINE__, true, 885, false, 0},       // 65 490 characters fit 64 KB
+        {__LINE__, true, 886, false, 65490},
+        {__LINE__, true, 3, true, 3 * 74 + 1102},   // the long one goes at once, after those gathered
+        {__LINE__, false, 3, true, 3 * 74 + 1102},
+    };
+    int unit = 20;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        const std::string name = "gathered" + std::to_string(unit);
+        textio::open_unit(unit, name);
+        std::string expected;
+        {
+            std::optional<textio::GatheredRecords> gathered;
+            if (r.gathered) gathered.emplace();
+            for (int k = 0; k < r.plain; ++k) {
+                textio::write_fmt(unit, "(2X,70('+'))");
+                expected += "  " + std::string(70, '+') + "\r\n";
+            }
+            if (r.long_record) {
+                textio::write_fmt(unit, "(1100('L'))");
+                expected += std::string(1100, 'L') + "\r\n";
+            }
+            EXPECT_EQ(fs::file_size(name), r.on_disk);
+        }
+        EXPECT_EQ(slurp(name), expected);
+        ++unit;
+    }
 }
 
 // The files of this process can grow to at most bytes: a write beyond

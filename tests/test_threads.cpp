@@ -151,4 +151,43 @@ TEST(Threads, EveryStreamAndFileAsTheSequentialSweep) {
     }
 }
 
+// Each clone of the kernels, forced by VARNOSTIK_KERNEL_WIDTH, gives every
+// stream and file of the widest, which the run picks unasked; a value that
+// is not a width is refused on standard error, before the sweep's own
+// words, and the widest is used.
+TEST(Threads, EveryKernelWidthAsTheWidest) {
+    struct Row {
+        int line;
+        const char* width;
+        bool refused;
+    };
+    const Row rows[] = {
+        {__LINE__, "2", false}, {__LINE__, "4", false}, {__LINE__, "8", false},
+        {__LINE__, "16", true}, {__LINE__, "4x", true}, {__LINE__, "", true},
+    };
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.what);
+        const Outcome widest = e2e::run(c.run);
+        ASSERT_EQ(widest.status, c.status) << widest.err;
+        for (const Row& r : rows) {
+            SCOPED_TRACE(testing::Message() << "line " << r.line << ": VARNOSTIK_KERNEL_WIDTH=" << r.width);
+            e2e::Run run = c.run;
+            run.env["VARNOSTIK_KERNEL_WIDTH"] = r.width;
+            const Outcome o = e2e::run(run);
+            EXPECT_EQ(o.status, widest.status);
+            EXPECT_TRUE(same_bytes("standard output", widest.out, o.out));
+            std::string err = o.err;
+            if (r.refused) {
+                const std::string warning = std::string("warning: VARNOSTIK_KERNEL_WIDTH=") + r.width +
+                                            " is not 8, 4 or 2; width ";
+                ASSERT_EQ(err.substr(0, warning.size()), warning) << err;
+                err.erase(0, err.find("\r\n") + 2);
+            }
+            EXPECT_TRUE(same_bytes("standard error", widest.err, err));
+            ASSERT_EQ(o.files.size(), widest.files.size());
+            for (const auto& [name, bytes] : widest.files) EXPECT_TRUE(same_bytes(name, bytes, o.files.at(name)));
+        }
+    }
+}
+
 }  // namespace

@@ -265,6 +265,51 @@ void put_int(char* out, int64_t value, int w) {
     std::memcpy(out, buf + sizeof buf - len, static_cast<std::size_t>(len));
 }
 
+namespace {
+
+// "00" to "99".
+struct DigitPairs {
+    char text[200];
+    constexpr DigitPairs() : text() {
+        for (int k = 0; k < 100; ++k) {
+            text[2 * k] = static_cast<char>('0' + k / 10);
+            text[2 * k + 1] = static_cast<char>('0' + k % 10);
+        }
+    }
+};
+constexpr DigitPairs kDigitPairs;
+
+void put_pair(char* at, uint32_t k) { std::memcpy(at, kDigitPairs.text + 2 * k, 2); }
+
+// The fields every step record holds, Ew.6 with w of 12 or more and an
+// exponent of two digits: blanks, the sign or a blank, the point, the six
+// digits t (below 10^6) by pairs, and E with the exponent's sign and
+// digits, laid out as the general path below lays them.
+void put_six_digits(char* out, int w, bool negative, uint32_t t, bool negative_exp, int mag) {
+    for (int k = 0; k < w - 12; ++k) out[k] = ' ';
+    char field[12];
+    field[0] = negative ? '-' : ' ';
+    field[1] = '.';
+    // The pairs from the top down by multiplications only: y holds
+    // t / 10^4 in fixed point with 32 fraction bits, and each pair is the
+    // integer part after the next multiplication by 100.  Rounding the
+    // reciprocal up gives every pair exactly for every t below 10^6 (a
+    // test takes them all).
+    constexpr uint64_t kLow = 0xFFFFFFFFu;
+    uint64_t y = uint64_t{t} * ((uint64_t{1} << 32) / 10000 + 1);
+    put_pair(field + 2, static_cast<uint32_t>(y >> 32));
+    y = (y & kLow) * 100;
+    put_pair(field + 4, static_cast<uint32_t>(y >> 32));
+    y = (y & kLow) * 100;
+    put_pair(field + 6, static_cast<uint32_t>(y >> 32));
+    field[8] = 'E';
+    field[9] = negative_exp ? '-' : '+';
+    put_pair(field + 10, static_cast<uint32_t>(mag));
+    std::memcpy(out + (w - 12), field, sizeof field);
+}
+
+}  // namespace
+
 void put_exp(char* out, double value, int w, int d) {
     const uint64_t bits = std::bit_cast<uint64_t>(value);
     const std::size_t width = static_cast<std::size_t>(w);
@@ -312,11 +357,18 @@ void put_exp(char* out, double value, int w, int d) {
     if (!zero) {
         const Digits18 dec = digits18(bits & ~kSignBit);
         // The first n + 1 digits of the 17-digit string r = (q + 5) / 10,
-        // taken from q at once: (q + 5) / 10^(17 - n).  When r is 10^17
+        // taken from q at once: upto = (q + 5) / 10^(17 - n).  When r is 10^17
         // (its rounding carried out of D1) t below carries too, and the
-        // exponent goes up there.  The system's six digits by a constant.
-        const uint64_t upto = n == 6 ? (dec.q + 5) / kPow10[11] : (dec.q + 5) / kPow10[17 - n];
-        t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        // exponent goes up there.
+        // Rounding upto half up at its last digit is (upto + 5) / 10, and
+        // the two divisions make one: for the system's six digits,
+        // (q + 5 + 5 * 10^11) / 10^12, by a constant.
+        if (n == 6) {
+            t = (dec.q + 5 + 5 * kPow10[11]) / (kPow10[11] * 10);
+        } else {
+            const uint64_t upto = (dec.q + 5) / kPow10[17 - n];
+            t = upto / 10 + (upto % 10 >= 5 ? 1 : 0);
+        }
         e = dec.exp;
         if (t == kPow10[n]) {
             t = kPow10[n - 1];
@@ -324,6 +376,10 @@ void put_exp(char* out, double value, int w, int d) {
         }
     }
     const int mag = e < 0 ? -e : e;
+    if (n == 6 && mag <= 99 && w >= 12) {
+        put_six_digits(out, w, negative, static_cast<uint32_t>(t), e < 0, mag);
+        return;
+    }
     if (mag > 999) {
         std::memset(out, '*', width);
         return;

@@ -1,5 +1,6 @@
 #include "textio/format.h"
 
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -239,18 +240,28 @@ FormatProgram parse_format(std::string_view text) {
 }
 
 const FormatProgram& cached_format(std::string_view text) {
-    // The sweep performs the same few statements thousands of times; the
-    // last one used is compared first.
+    // The sweep performs the same few statements millions of times: each
+    // is found again in a small table, compared once with the cache's own
+    // copy of its text, before the ordered map is searched.
     static std::map<std::string, std::unique_ptr<FormatProgram>, std::less<>> cache;
-    static std::string_view last_text;  // the cache's own copy of the text
-    static const FormatProgram* last = nullptr;
-    if (last != nullptr && text == last_text) return *last;
+    struct Recent {
+        std::string_view text;  // the cache's own copy
+        const FormatProgram* program = nullptr;
+    };
+    static Recent recent[64];
+    // The length and a few characters tell the sweep's texts apart; a
+    // text that shares a slot is only looked up again in the map.
+    std::size_t hash = text.size();
+    if (!text.empty()) hash = hash * 131 + static_cast<unsigned char>(text[text.size() / 2]);
+    if (text.size() > 3) hash = hash * 131 + static_cast<unsigned char>(text[text.size() - 3]);
+    if (text.size() > 8) hash = hash * 131 + static_cast<unsigned char>(text[8]);
+    Recent& slot = recent[(hash ^ (hash >> 7)) % std::size(recent)];
+    if (slot.program != nullptr && slot.text == text) return *slot.program;
     auto it = cache.find(text);
     if (it == cache.end())
         it = cache.emplace(std::string(text), std::make_unique<FormatProgram>(parse_format(text))).first;
-    last_text = it->first;
-    last = it->second.get();
-    return *last;
+    slot = {it->first, it->second.get()};
+    return *slot.program;
 }
 
 std::string describe(const FormatProgram& program) {

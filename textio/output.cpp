@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "textio/edit.h"
 #include "textio/statement.h"
@@ -69,15 +70,26 @@ bool flat_fits(const FlatProgram& flat, const Out* items, std::size_t count) {
     const std::size_t first = flat.first.fields.size();
     const std::size_t again = flat.again.fields.size();
     if (count > first && (!flat.reverts || again == 0)) return false;
+    // The fields in the order the items meet them, without a division per
+    // item: the first pass, then the repeated one as often as needed.
+    const FlatPass* pass = &flat.first;
+    std::size_t j = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const FlatField& f = k < first ? flat.first.fields[k] : flat.again.fields[(k - first) % again];
+        if (j == pass->fields.size()) {
+            pass = &flat.again;
+            j = 0;
+        }
+        const FlatField& f = pass->fields[j++];
         if ((f.kind == FormatOp::int_edit) != (items[k].kind == Out::integer)) return false;
     }
     return true;
 }
 
 void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, RecordSink& sink) {
-    std::string rec;
+    // Kept from one statement to the next: the sweep's records are made
+    // without an allocation each.  The sink takes a record before the next
+    // one is made here.
+    thread_local std::string rec;
     rec.reserve(kRecordRoom);
     const FlatPass* pass = &flat.first;
     std::size_t next = 0;
@@ -93,14 +105,22 @@ void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, R
             const FlatField& f = pass->fields[k];
             size += f.text.size() + static_cast<std::size_t>(f.blanks) + static_cast<std::size_t>(f.w);
         }
-        // The record's room made at once; each field is put into it.
-        rec.resize(size);
+        // The record's room made at once (grown only, not filled anew for
+        // each record); each field is put into it.
+        if (rec.size() < size) rec.resize(size);
         char* out = rec.data();
+        const char* const end = out + size;
         for (std::size_t k = 0; k < taken; ++k) {
             const FlatField& f = pass->fields[k];
-            std::memcpy(out, f.text.data(), f.text.size());
+            // The step records' fields have no text and a few blanks:
+            // those go as one store of eight blanks, whose excess the field
+            // then covers, rather than as calls for a few bytes each.
+            if (!f.text.empty()) std::memcpy(out, f.text.data(), f.text.size());
             out += f.text.size();
-            std::memset(out, ' ', static_cast<std::size_t>(f.blanks));
+            if (f.blanks <= 8 && f.blanks + f.w >= 8 && end - out >= 8)
+                std::memcpy(out, "        ", 8);
+            else
+                std::memset(out, ' ', static_cast<std::size_t>(f.blanks));
             out += f.blanks;
             const Out& item = items[next++];
             if (f.kind == FormatOp::int_edit)
@@ -109,8 +129,8 @@ void format_flat(const FlatProgram& flat, const Out* items, std::size_t count, R
                 put_exp(out, item.r, f.w, f.d);
             out += f.w;
         }
-        std::memcpy(out, after.data(), after.size());
-        sink.put(rec);
+        if (!after.empty()) std::memcpy(out, after.data(), after.size());
+        sink.put(std::string_view(rec.data(), size));
         if (next == count) return;
         pass = &flat.again;
     }

@@ -21,6 +21,24 @@
 
 namespace textio {
 
+// A unit's records go to its file when its 1024-character buffer
+// (kFileBuffer) is full, which a dialogue shows: a write that fails does so
+// before the next prompt.  While a GatheredRecords lives (the sweep, whose
+// steps write millions of records and ask nothing) they are gathered in
+// blocks of kRecordBlock instead: a small model's sweep then makes a
+// system call every few hundred steps rather than every few records.
+// Every end of a run (an interrupt, a report, a stop) writes the records
+// gathered first, and a failed write leaves whole records only, as with
+// the smaller buffer.
+inline constexpr std::size_t kRecordBlock = std::size_t{64} * 1024;
+class GatheredRecords {
+public:
+    GatheredRecords();
+    ~GatheredRecords();
+    GatheredRecords(const GatheredRecords&) = delete;
+    GatheredRecords& operator=(const GatheredRecords&) = delete;
+};
+
 // The unit's records now go to fd (none buffered), keep going to the new
 // fd (the buffered ones with them), or go nowhere (fd -1).
 void attach_buffer(int number, int fd);

@@ -75,6 +75,7 @@ Minimum Minimizer::minimize(const Objective& f, std::vector<double> start) const
     Point best = to_u(start);
     double best_value = value(best);
     double step = settings_.first_step;
+    int fruitless = 0;
     while (m.evaluations < settings_.max_evaluations) {
         // A simplex of edges step along each parameter, turned inwards at
         // the box's far faces.
@@ -130,8 +131,10 @@ Minimum Minimizer::minimize(const Objective& f, std::vector<double> start) const
         const std::size_t lo = static_cast<std::size_t>(std::min_element(fs.begin(), fs.end()) - fs.begin());
         const bool gained = fs[lo] < best_value - settings_.value_tolerance * std::fabs(best_value);
         if (fs[lo] < best_value) best = s[lo], best_value = fs[lo];
-        if (!gained) {
-            if (step < settings_.smallest_step) break;
+        if (gained) {
+            fruitless = 0;
+        } else {
+            if (++fruitless >= settings_.restarts_without_gain) break;
             step *= settings_.restart_shrink;
         }
     }

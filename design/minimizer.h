@@ -4,7 +4,7 @@
 //
 // Method: Nelder and Mead's simplex, which uses values only (the gradient
 // does not exist at the minimum of such a maximum), restarted around its
-// best point with a smaller simplex until a restart gains nothing: a
+// best point until a restart gains nothing: a
 // single simplex may flatten against a kink and stop short of the minimum,
 // a new one spanning the kink does not.  Each parameter is searched in its
 // box mapped onto [0, 1] (linearly, or by its logarithm where its size
@@ -29,17 +29,21 @@ struct MinimizerSettings {
     // basin.
     double first_step = 0.05;
     // A simplex stops when its values differ by this fraction of the
-    // best or less: below the digits the objectives carry (their peaks
-    // are refined to 1e-7 in frequency, so to about 1e-14 in value).
-    double value_tolerance = 1e-12;
-    // ... and its points by this fraction of the box or less: 1e-7 of the
-    // box is below the six digits a description carries.
+    // best or less (a few units in the last place: where a smooth
+    // minimum's values no longer tell its points apart) ...
+    double value_tolerance = 1e-14;
+    // ... or its points by this fraction of the box or less: far below
+    // the six digits a description carries, and the first to stop a
+    // search whose values are rounded more coarsely than the above (a
+    // peak refined in frequency to 1e-7 of its own).
     double point_tolerance = 1e-8;
-    // Each restart's simplex is this fraction of the one before; the
-    // search ends when a restart gains nothing and the simplex is below
-    // smallest_step.
+    // The search ends when this many restarts in a row gain nothing,
+    // each restart's simplex restart_shrink times the one before: a fresh
+    // simplex around the best point that gains nothing shows the last
+    // one did not merely flatten against a kink; one restart doubles the
+    // cost, more gained nothing on the functions tested.
+    int restarts_without_gain = 1;
     double restart_shrink = 0.3;
-    double smallest_step = 1e-3;
     // Beyond this many evaluations the search stops with its best point:
     // a well-posed tuning takes a few hundred.
     int max_evaluations = 3000;

@@ -178,7 +178,11 @@ Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, 
             throw Refused(file + ": " + name + " has an infinite variance under this white noise");
         };
         e.amplitude.value = 0.0;
-        for (std::size_t i : targets) e.amplitude.value = std::max(e.amplitude.value, rms(names[i]));
+        // A value that is not a number is kept, to be refused, not passed over.
+        for (std::size_t i : targets) {
+            const double v = rms(names[i]);
+            if (!(v <= e.amplitude.value)) e.amplitude.value = v;
+        }
         e.stroke.value = rms(names[stroke]);
         return e;
     }
@@ -187,7 +191,8 @@ Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, 
         [&](const Values& v) {
             const std::vector<double> c = curve_values(v);
             double top = 0.0;
-            for (std::size_t i : targets) top = std::max(top, c[i]);
+            for (std::size_t i : targets)
+                if (!(c[i] <= top)) top = c[i];
             return top;
         },
         file);

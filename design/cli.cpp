@@ -56,9 +56,15 @@ constexpr const char* kUsage =
     "      the modes of the damped system and the frame's natural frequencies\n"
     "      (CSV mode,damped_frequency,undamped_frequency,damping_ratio,\n"
     "      decay_rate; an overdamped root has a decay rate only)\n"
-    "  tune MODEL.toml [--damper T] [--target K] [-o TUNED.toml]\n"
+    "  tune MODEL.toml [--damper T] [--objective peak|rms]\n"
+    "       [--quantity displacement|acceleration|drift|base-shear]\n"
+    "       [--target K[,K...]] [-o TUNED.toml]\n"
     "      the frequency and damping ratio of tuned mass T (default 1) that make\n"
-    "      the largest amplitude of unknown K (default the top storey) smallest\n"
+    "      the objective smallest: peak, the largest value over every frequency\n"
+    "      under [force] or [ground], or rms, the standard deviation under\n"
+    "      [random]; of the quantity (displacement relative to the ground,\n"
+    "      absolute acceleration, drift, base shear) of storeys K, the largest\n"
+    "      over them (default the top storey; every storey for drift)\n"
     "  --csv - and response's -o - (SVG) are standard output, not both at once.\n"
     "  -h, --help      this text\n"
     "      --version   the version\n"
@@ -352,40 +358,96 @@ int random(const Args& a) {
     return 0;
 }
 
+// "3" or "1,2,3": storeys, each a positive integer.
+std::vector<int32_t> target_list(const Args& a) {
+    std::vector<int32_t> out;
+    auto it = a.values.find("--target");
+    if (it == a.values.end()) return out;
+    const std::string& s = it->second;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = s.find(',', from);
+        const std::string one = s.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (one.empty() || one.size() > 6 || one.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(one) < 1)
+            throw Usage{"--target needs a storey or a list of storeys (3 or 1,2,3), not \"" + s + "\""};
+        out.push_back(static_cast<int32_t>(std::stoi(one)));
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    return out;
+}
+
 int tune(const Args& a) {
     if (a.values.count("-o") && a.values.at("-o") == "-")
         throw Usage{"tune -o - would mix the tuned description with the table on standard output: give a file"};
     if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
+    TuneRequest q;
+    const std::string objective = a.values.count("--objective") ? a.values.at("--objective") : "peak";
+    if (objective == "peak")
+        q.objective = Objective::peak;
+    else if (objective == "rms")
+        q.objective = Objective::rms;
+    else
+        throw Usage{"--objective takes peak or rms"};
+    const std::string quantity = a.values.count("--quantity") ? a.values.at("--quantity") : "displacement";
+    const std::map<std::string, Quantity> quantities = {{"displacement", Quantity::displacement},
+                                                        {"acceleration", Quantity::acceleration},
+                                                        {"drift", Quantity::drift},
+                                                        {"base-shear", Quantity::base_shear}};
+    if (!quantities.count(quantity)) throw Usage{"--quantity takes displacement, acceleration, drift or base-shear"};
+    q.quantity = quantities.at(quantity);
+    q.damper = positive_integer(a, "--damper", 1);
+    q.targets = target_list(a);
     const Description d = read_warned(a.model);
-    require_table(d, "sweep");
-    require_table(d, "load");
-    const int32_t damper = positive_integer(a, "--damper", 1);
-    const int32_t target = positive_integer(a, "--target", d.LK);
-    const TuneResult r = design::tune(d, damper, target);
-    const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-    std::printf("tuned mass %d on storey %d, mass %s%s; largest amplitude of unknown %d over %s to %s rad/s\n", damper,
-                t.storey, shortest_text(t.mass).c_str(), in_brackets(d.units, Dimension::mass).c_str(), target,
-                shortest_text(d.from).c_str(), shortest_text(d.to).c_str());
+    const TuneResult r = design::tune(d, q);
+    const TunedMass& t = d.tmds[static_cast<std::size_t>(q.damper - 1)];
+    const bool peak = q.objective == Objective::peak;
+    const Dimension dim = q.quantity == Quantity::acceleration ? Dimension::acceleration
+                          : q.quantity == Quantity::base_shear ? Dimension::force
+                                                               : Dimension::length;
+    std::printf("tuned mass %d on storey %d, mass %s%s\n", q.damper, t.storey, shortest_text(t.mass).c_str(),
+                in_brackets(d.units, Dimension::mass).c_str());
+    std::printf("objective: %s%s\n", objective_text(r.request).c_str(),
+                peak ? ", over every frequency (H-infinity)" : " (H2)");
+    std::printf("load: %s\n", peak ? (r.ground ? "the ground's harmonic acceleration [ground]"
+                                               : "harmonic storey forces [force]")
+                                   : (r.ground ? "white noise of the ground's acceleration [random]"
+                                               : "white noise of the storey forces [random]"));
     if (d.units != Units::none)
-        std::printf("peaks and strokes in %s, lambda in rad/s\n", unit_of(d.units, Dimension::length).c_str());
+        std::printf("values%s, strokes%s, lambda in rad/s\n", in_brackets(d.units, dim).c_str(),
+                    in_brackets(d.units, Dimension::length).c_str());
     if (r.mass_ratio > 0)
         std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
                     t.storey);
-    std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak", "at lambda",
-                "largest stroke", "at lambda");
-    auto row = [](const char* name, const Tuning& x) {
-        std::printf("%-12s %16.6g %14.6g %14.6g %12.6g %14.6g %12.6g\n", name, x.frequency_ratio, x.damping_ratio,
-                    x.extremes.amplitude.value, x.extremes.amplitude.lambda, x.extremes.stroke.value,
-                    x.extremes.stroke.lambda);
+    if (peak)
+        std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak",
+                    "at lambda", "largest stroke", "at lambda");
+    else
+        std::printf("%-12s %16s %14s %14s %14s\n", "", "frequency_ratio", "damping_ratio", "rms", "stroke rms");
+    auto row = [&](const std::string& name, const Tuning& x) {
+        if (peak)
+            std::printf("%-12s %16.6g %14.6g %14.6g %12.6g %14.6g %12.6g\n", name.c_str(), x.frequency_ratio,
+                        x.damping_ratio, x.extremes.amplitude.value, x.extremes.amplitude.lambda,
+                        x.extremes.stroke.value, x.extremes.stroke.lambda);
+        else
+            std::printf("%-12s %16.6g %14.6g %14.6g %14.6g\n", name.c_str(), x.frequency_ratio, x.damping_ratio,
+                        x.extremes.amplitude.value, x.extremes.stroke.value);
     };
     row("given", r.given);
-    row("Den Hartog", r.start);
-    row("tuned", r.tuned);
-    std::printf("frequency ratio to mode %d of the frame; %d peaks of the curve computed in the search\n", t.mode,
-                r.evaluations);
+    row(r.start_name, r.start);
+    row("optimum", r.tuned);
+    std::printf("frequency ratio to mode %d of the frame, damping ratio to the damper's own frequency; the search "
+                "started from %s's tuning: %s after %d evaluations\n",
+                t.mode, r.start_name.c_str(), status_text(r.status).c_str(), r.evaluations);
+    if (r.status != Minimum::Status::converged)
+        std::fprintf(stderr, "varnostik-design: warning: the search %s (frequency ratio %g to %g, damping ratio %g "
+                             "to %g)\n",
+                     status_text(r.status).c_str(), tuning_bounds()[0].lower, tuning_bounds()[0].upper,
+                     tuning_bounds()[1].lower, tuning_bounds()[1].upper);
     if (a.values.count("-o"))
         write_output(a.values.at("-o"),
-                     tuned_text(d.path, damper, t.mode, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+                     tuned_text(d.path, q.damper, t.mode, r.tuned.frequency_ratio, r.tuned.damping_ratio));
     return 0;
 }
 
@@ -412,7 +474,8 @@ int run_design(int argc, char** argv) {
         if (command == "modes") return modes(parse(argc, argv, {"--csv"}, {}));
         if (command == "peaks") return peaks(parse(argc, argv, {"--csv"}, {}));
         if (command == "random") return random(parse(argc, argv, {"--csv"}, {}));
-        if (command == "tune") return tune(parse(argc, argv, {"--damper", "--target", "-o"}, {}));
+        if (command == "tune")
+            return tune(parse(argc, argv, {"--damper", "--target", "--objective", "--quantity", "-o"}, {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};
     } catch (const Usage& u) {
         std::cerr << "varnostik-design: " << u.what << "\n" << kUsage;

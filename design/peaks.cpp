@@ -42,11 +42,24 @@ std::vector<ModeFrequency> oscillating_modes(const Model& m, const std::string& 
     return out;
 }
 
-std::vector<double> mode_samples(const ModeFrequency& f) {
+std::vector<double> mode_samples(const ModeFrequency& f, int count = kModeSamples, double step = kSampleStep) {
     std::vector<double> out;
-    for (int k = -kModeSamples; k <= kModeSamples; ++k) out.push_back(f.lambda * (1.0 + k * kSampleStep * f.z));
+    for (int k = -count; k <= count; ++k) out.push_back(f.lambda * (1.0 + k * step * f.z));
     return out;
 }
+
+// The uniform part of the search from 0 to twice the highest mode: the
+// modes' own samples find their peaks, this finds a curve rising towards
+// 0 or a broad maximum between modes.
+constexpr int kUniformSamples = 32;
+// Around each mode a search for the largest value only needs to see every
+// local maximum, which its refinement then climbs: samples half a
+// half-power half-width apart cannot straddle a resonance (two
+// half-widths wide at half power), over the same four half-widths each
+// side.
+constexpr int kSearchModeSamples = 8;
+constexpr double kSearchSampleStep = 0.5;
+constexpr double kWorthRefining = 0.5;
 
 class Evaluator {
 public:
@@ -186,6 +199,68 @@ std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>
                                        const std::string& file) {
     Evaluator e(m, file);
     return outside_with(e, oscillating_modes(m, file), curve_names(m), largest, from, to);
+}
+
+Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file) {
+    const std::vector<ModeFrequency> modes = oscillating_modes(m, file);
+    double top = 0.0;
+    for (const ModeFrequency& f : modes) top = std::max(top, f.lambda * (1.0 + kModeSamples * kSampleStep * f.z));
+    if (!(top > 0)) {
+        // No mode oscillates: the frame's own frequencies bound what matters.
+        for (double w : m.OMEGA) top = std::max(top, w);
+    }
+    const double to = 2.0 * top;
+    std::vector<double> lambda;
+    for (int k = 0; k <= kUniformSamples; ++k) lambda.push_back(to * k / kUniformSamples);
+    for (const ModeFrequency& f : modes)
+        for (double l : mode_samples(f, kSearchModeSamples, kSearchSampleStep))
+            if (l > 0 && l < to) lambda.push_back(l);
+    std::sort(lambda.begin(), lambda.end());
+    lambda.erase(std::unique(lambda.begin(), lambda.end()), lambda.end());
+    Stepper stepper = stepper_of(m);
+    auto at = [&](double l) {
+        const Point p = response_at(stepper, m, l);
+        if (p.singular) throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(l));
+        return of(p);
+    };
+    std::vector<double> v;
+    v.reserve(lambda.size());
+    for (double l : lambda) {
+        v.push_back(at(l));
+        // Beyond the range of numbers: nothing larger to look for.
+        if (!std::isfinite(v.back())) return {v.back(), l};
+    }
+    const std::size_t n = lambda.size();
+    const double largest_sample = *std::max_element(v.begin(), v.end());
+    Largest best{v[0], lambda[0]};
+    if (v[n - 1] > best.value) best = {v[n - 1], lambda[n - 1]};
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        if (!(v[i] >= v[i - 1] && v[i] >= v[i + 1])) continue;
+        // Refined only where it could be the largest: between samples
+        // half a half-power half-width apart a resonance's top is at most
+        // 3 % above the best sample, so one below half the largest sample
+        // cannot win.
+        if (v[i] < kWorthRefining * largest_sample) continue;
+        double a = lambda[i - 1], b = lambda[i + 1];
+        Largest q{v[i], lambda[i]};
+        double x1 = b - kGolden * (b - a), x2 = a + kGolden * (b - a);
+        double f1 = at(x1), f2 = at(x2);
+        while (b - a > kRefined * lambda[i]) {
+            if (f1 >= f2) {
+                b = x2, x2 = x1, f2 = f1;
+                x1 = b - kGolden * (b - a);
+                f1 = at(x1);
+            } else {
+                a = x1, x1 = x2, f1 = f2;
+                x2 = a + kGolden * (b - a);
+                f2 = at(x2);
+            }
+        }
+        if (f1 > q.value) q = {f1, x1};
+        if (f2 > q.value) q = {f2, x2};
+        if (!(q.value <= best.value)) best = q;
+    }
+    return best;
 }
 
 std::string peaks_csv(const PeakSearch& p) {

@@ -5,10 +5,12 @@
 // would give a curve a larger value than it reaches inside.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "design/model.h"
+#include "design/response.h"
 
 namespace design {
 
@@ -54,6 +56,18 @@ PeakSearch search_peaks(const Model& m, const std::vector<double>& grid, const s
 // order) more than largest, each curve's largest value inside.
 std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>& largest, double from, double to,
                                        const std::string& file);
+
+// The largest value of a function of the response over the frequencies
+// that matter, whatever a sweep's range and steps: from 0 to twice the
+// highest damped mode's frequency, sampled on a uniform grid and around
+// every damped mode as sample_curves does, each local maximum refined to
+// 1e-7 of its frequency.  Throws Refused (naming file) on a singular
+// system.
+struct Largest {
+    double value = 0.0;
+    double lambda = 0.0;
+};
+Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file);
 
 // CSV curve,lambda,value,largest.
 std::string peaks_csv(const PeakSearch& p);

@@ -2,60 +2,31 @@
 
 #include <toml++/toml.h>
 
+#include <Eigen/Cholesky>
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <sstream>
 
 #include "design/analysis_link.h"
 #include "design/interrupt.h"
+#include "design/peaks.h"
 #include "design/plot_link.h"
+#include "design/random.h"
 #include "design/response.h"
 
 namespace design {
 
 namespace {
 
-constexpr double kGolden = 0.6180339887498949;
-constexpr int kGoldenRounds = 60;
+constexpr double kInfinite = std::numeric_limits<double>::infinity();
 
-// The largest of f over [lo, hi] near every local maximum of f on grid,
-// each refined by golden-section search between the grid's neighbours.
-template <class F>
-Peak continuous_max(const std::vector<double>& grid, const std::vector<double>& v, F f) {
-    Peak best;
-    best.value = -1.0;
-    const std::size_t n = grid.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const bool left = i == 0 || v[i] >= v[i - 1];
-        const bool right = i + 1 == n || v[i] >= v[i + 1];
-        if (!left || !right) continue;
-        double a = grid[i == 0 ? 0 : i - 1], b = grid[i + 1 == n ? i : i + 1];
-        Peak p{v[i], grid[i]};
-        double x1 = b - kGolden * (b - a), x2 = a + kGolden * (b - a);
-        double f1 = f(x1), f2 = f(x2);
-        for (int k = 0; k < kGoldenRounds && b - a > 0; ++k) {
-            if (f1 >= f2) {
-                b = x2;
-                x2 = x1;
-                f2 = f1;
-                x1 = b - kGolden * (b - a);
-                f1 = f(x1);
-            } else {
-                a = x1;
-                x1 = x2;
-                f1 = f2;
-                x2 = a + kGolden * (b - a);
-                f2 = f(x2);
-            }
-        }
-        if (f1 > p.value) p = {f1, x1};
-        if (f2 > p.value) p = {f2, x2};
-        if (p.value > best.value) best = p;
-    }
-    return best;
-}
+// The search's box: a damper tuned below half or above one and a half
+// times its mode's frequency, or damped below 0.1 % or above 50 % of
+// critical, is no tuned mass any more (it no longer moves against that
+// mode, or barely moves at all).
+constexpr Bound kFrequencyRatio{0.5, 1.5, false};
+constexpr Bound kDampingRatio{0.001, 0.5, true};
 
 Description with_tuning(Description d, int32_t damper, double ratio, double zeta) {
     TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
@@ -66,72 +37,205 @@ Description with_tuning(Description d, int32_t damper, double ratio, double zeta
     return d;
 }
 
-constexpr double kInfinite = std::numeric_limits<double>::infinity();
+// The curves a request minimises, by response's column names.
+std::vector<std::string> target_curves(const TuneRequest& q) {
+    if (q.quantity == Quantity::base_shear) return {"base_shear"};
+    const char* prefix = q.quantity == Quantity::displacement   ? "amplitude_"
+                         : q.quantity == Quantity::acceleration ? "acceleration_"
+                                                                : "drift_";
+    std::vector<std::string> out;
+    for (int32_t k : q.targets) out.push_back(prefix + std::to_string(k));
+    return out;
+}
 
-// A result shown or written must be a number: one beyond the range of
-// numbers (a force too large, a singular step) ends the command, naming
-// what and where.
-void refuse_overflow(const Description& d, const char* tuning, const Extremes& e, int32_t target, int32_t damper) {
-    auto check = [&](const Peak& p, const std::string& quantity) {
-        if (!std::isfinite(p.value))
-            throw Refused(d.path + ": " + quantity + " with the " + tuning + " tuning at LAMBDA=" +
-                          shortest_text(p.lambda) + " is beyond the range of numbers (" + shortest_text(p.value) +
-                          ")");
-    };
-    check(e.amplitude, "the largest amplitude of unknown " + std::to_string(target));
-    check(e.stroke, "the largest stroke of tuned mass " + std::to_string(damper));
+// The storeys whose absolute acceleration a force load reaches directly:
+// those where M^-1 F is not zero for a loaded column F.  Their
+// acceleration rises towards P/m with frequency, and under white noise
+// its variance is infinite.
+std::vector<bool> directly_loaded(const Model& m, Objective objective) {
+    const Eigen::Index NU = m.NU;
+    const Eigen::Map<const Eigen::MatrixXd> M(m.MS.data(), NU, NU);
+    std::vector<Eigen::VectorXd> loads;
+    if (objective == Objective::peak) {
+        if (m.ground) return std::vector<bool>(static_cast<std::size_t>(m.LK), false);
+        loads.push_back(Eigen::Map<const Eigen::VectorXd>(m.load_cos.data(), NU));
+        loads.push_back(Eigen::Map<const Eigen::VectorXd>(m.load_sin.data(), NU));
+    } else {
+        if (m.random_ground) return std::vector<bool>(static_cast<std::size_t>(m.LK), false);
+        for (std::size_t j = 0; j < m.force_psd.size(); ++j) {
+            if (!(m.force_psd[j] > 0)) continue;
+            Eigen::VectorXd e = Eigen::VectorXd::Zero(NU);
+            e(static_cast<Eigen::Index>(j)) = 1.0;
+            loads.push_back(e);
+        }
+    }
+    const Eigen::LLT<Eigen::MatrixXd> llt(M);
+    std::vector<bool> out(static_cast<std::size_t>(m.LK), false);
+    for (const Eigen::VectorXd& f : loads) {
+        const Eigen::VectorXd a = llt.solve(f);
+        const double largest = a.cwiseAbs().maxCoeff();
+        for (Eigen::Index k = 0; k < m.LK; ++k)
+            if (largest > 0 && std::fabs(a(k)) > 1e-12 * largest) out[static_cast<std::size_t>(k)] = true;
+    }
+    return out;
+}
+
+// The request checked against the description, its targets filled in.
+TuneRequest checked(const Description& d, const Model& m, TuneRequest q) {
+    if (d.tmds.empty()) throw Refused(where(d.path, 0, "tmd", "no tuned mass to tune"));
+    if (q.damper < 1 || q.damper > static_cast<int32_t>(d.tmds.size()))
+        throw Refused(where(d.path, 0, "--damper",
+                            std::to_string(q.damper) + " outside 1 to " + std::to_string(d.tmds.size())));
+    const std::string storeys = "the storeys are 1 to " + std::to_string(d.LK);
+    if (q.quantity == Quantity::base_shear) {
+        if (!q.targets.empty())
+            throw Refused(where(d.path, 0, "--target", "base shear is the whole frame's: no storey is named"));
+        if (m.influence.empty())
+            throw Refused(where(d.path, 0, "--quantity",
+                                "base-shear needs the frame's influence vector (`influence` in [frame])"));
+        return q;
+    }
+    if (q.quantity == Quantity::drift && !m.shear_frame)
+        throw Refused(where(d.path, 0, "--quantity", "drift needs a shear frame (masses and stiffnesses)"));
+    if (q.targets.empty()) {
+        if (q.quantity == Quantity::drift)
+            for (int32_t k = 1; k <= d.LK; ++k) q.targets.push_back(k);
+        else
+            q.targets.push_back(d.LK);
+    }
+    for (int32_t k : q.targets) {
+        if (k >= 1 && k <= d.LK) continue;
+        const int32_t NU = d.LK + static_cast<int32_t>(d.tmds.size());
+        throw Refused(where(d.path, 0, "--target",
+                            (k > d.LK && k <= NU ? std::to_string(k) + " is tuned mass " + std::to_string(k - d.LK) +
+                                                       ", not a storey"
+                                                 : std::to_string(k) + " is no storey") +
+                                ": " + storeys));
+    }
+    if (q.quantity == Quantity::acceleration) {
+        const std::vector<bool> loaded = directly_loaded(m, q.objective);
+        for (int32_t k : q.targets)
+            if (loaded[static_cast<std::size_t>(k - 1)])
+                throw Refused(where(
+                    d.path, 0, "--quantity",
+                    "the absolute acceleration of storey " + std::to_string(k) +
+                        " under a force load rises towards P/m with frequency and has an infinite variance under "
+                        "white noise: there is nothing to minimise (tune its displacement or drift, or load the "
+                        "ground)"));
+    }
+    return q;
 }
 
 }  // namespace
 
-Extremes extremes(const Model& m, double from, double to, int32_t target, int32_t damper) {
-    Stepper stepper = stepper_of(m);
-    std::vector<double> grid;
-    for (double l : sweep_lambdas(m.LAMMIN, m.LAMMAX, m.DLAM))
-        if (l >= from && l < to) grid.push_back(l);
-    grid.push_back(to);
-    std::vector<double> amp, stroke;
-    for (double l : grid) {
-        const Point p = response_at(stepper, m, l);
-        if (p.singular) return {{kInfinite, l}, {kInfinite, l}};
-        amp.push_back(p.amplitude[static_cast<std::size_t>(target - 1)]);
-        stroke.push_back(damper > 0 ? p.stroke[static_cast<std::size_t>(damper - 1)] : 0.0);
+std::string objective_text(const TuneRequest& q) {
+    std::string out = q.objective == Objective::peak ? "the largest " : "the standard deviation of the ";
+    switch (q.quantity) {
+        case Quantity::displacement: out += "displacement relative to the ground"; break;
+        case Quantity::acceleration: out += "absolute acceleration"; break;
+        case Quantity::drift: out += "drift"; break;
+        case Quantity::base_shear: return out + "base shear";
     }
-    auto at = [&](double l, bool of_stroke) {
-        const Point p = response_at(stepper, m, l);
-        if (p.singular) return kInfinite;
-        return of_stroke ? p.stroke[static_cast<std::size_t>(damper - 1)]
-                         : p.amplitude[static_cast<std::size_t>(target - 1)];
+    out += q.targets.size() == 1 ? " of storey " : " over storeys ";
+    for (std::size_t i = 0; i < q.targets.size(); ++i) {
+        if (i > 0) out += ',';
+        out += std::to_string(q.targets[i]);
+    }
+    return out;
+}
+
+std::vector<Bound> tuning_bounds() { return {kFrequencyRatio, kDampingRatio}; }
+
+ClassicalTuning classical_tuning(Objective objective, bool ground, double mu) {
+    if (objective == Objective::peak && !ground)
+        return {"Den Hartog", 1.0 / (1.0 + mu), std::sqrt(3.0 * mu / (8.0 * (1.0 + mu)))};
+    if (objective == Objective::peak)
+        return {"Warburton", std::sqrt(1.0 - mu / 2) / (1.0 + mu),
+                std::sqrt(3.0 * mu / (8.0 * (1.0 + mu) * (1.0 - mu / 2)))};
+    if (!ground)
+        return {"Warburton", std::sqrt(1.0 + mu / 2) / (1.0 + mu),
+                std::sqrt(mu * (1.0 + 3.0 * mu / 4) / (4.0 * (1.0 + mu) * (1.0 + mu / 2)))};
+    return {"Warburton", std::sqrt(1.0 - mu / 2) / (1.0 + mu),
+            std::sqrt(mu * (1.0 - mu / 4) / (4.0 * (1.0 + mu) * (1.0 - mu / 2)))};
+}
+
+Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, bool with_stroke) {
+    const std::vector<std::string> names = curve_names(m);
+    auto index_of = [&](const std::string& name) {
+        const auto it = std::find(names.begin(), names.end(), name);
+        if (it == names.end()) throw Refused(file + ": the model has no curve " + name);
+        return static_cast<std::size_t>(it - names.begin());
     };
+    std::vector<std::size_t> targets;
+    for (const std::string& name : target_curves(q)) targets.push_back(index_of(name));
+    const std::size_t stroke = index_of("stroke_" + std::to_string(q.damper));
     Extremes e;
-    e.amplitude = continuous_max(grid, amp, [&](double l) { return at(l, false); });
-    if (damper > 0) e.stroke = continuous_max(grid, stroke, [&](double l) { return at(l, true); });
+    if (q.objective == Objective::rms) {
+        const RandomResponse r = random_response(m, file);
+        auto rms = [&](const std::string& name) {
+            for (const RandomRow& row : r.rows)
+                if (row.quantity == name) return row.rms;
+            throw Refused(file + ": " + name + " has an infinite variance under this white noise");
+        };
+        e.amplitude.value = 0.0;
+        // A value that is not a number is kept, to be refused, not passed over.
+        for (std::size_t i : targets) {
+            const double v = rms(names[i]);
+            if (!(v <= e.amplitude.value)) e.amplitude.value = v;
+        }
+        e.stroke.value = rms(names[stroke]);
+        return e;
+    }
+    const Largest a = largest_over_modes(
+        m,
+        [&](const Values& v) {
+            const std::vector<double> c = curve_values(v);
+            double top = 0.0;
+            for (std::size_t i : targets)
+                if (!(c[i] <= top)) top = c[i];
+            return top;
+        },
+        file);
+    e.amplitude = {a.value, a.lambda};
+    if (with_stroke) {
+        const Largest s = largest_over_modes(m, [&](const Values& v) { return curve_values(v)[stroke]; }, file);
+        e.stroke = {s.value, s.lambda};
+    }
     return e;
 }
 
-TuneResult tune(const Description& d, int32_t damper, int32_t target) {
-    if (d.tmds.empty()) throw Refused(where(d.path, 0, "tmd", "no tuned mass to tune"));
-    if (damper < 1 || damper > static_cast<int32_t>(d.tmds.size()))
-        throw Refused(
-            where(d.path, 0, "--damper", std::to_string(damper) + " outside 1 to " + std::to_string(d.tmds.size())));
-    const int32_t NU = d.LK + static_cast<int32_t>(d.tmds.size());
-    if (target < 1 || target > NU)
-        throw Refused(where(d.path, 0, "--target", std::to_string(target) + " outside 1 to " + std::to_string(NU)));
-    TuneResult r;
-    r.damper = damper;
-    r.target = target;
-    const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-
+TuneResult tune(const Description& d, const TuneRequest& request) {
+    require_table(d, request.objective == Objective::peak ? "load" : "random");
     const Model given = build_model(d);
+    TuneResult r;
+    r.request = checked(d, given, request);
+    const TuneRequest& q = r.request;
+    r.ground = q.objective == Objective::peak ? given.ground : given.random_ground;
+    const TunedMass& t = d.tmds[static_cast<std::size_t>(q.damper - 1)];
+
+    // A result shown or written must be a number: one beyond the range of
+    // numbers ends the command, naming what and where.
+    auto refuse_overflow = [&](const char* tuning, const Extremes& e) {
+        auto check = [&](const Peak& p, const std::string& what) {
+            if (std::isfinite(p.value)) return;
+            throw Refused(d.path + ": " + what + " with the " + tuning + " tuning" +
+                          (q.objective == Objective::peak ? " at LAMBDA=" + shortest_text(p.lambda) : "") +
+                          " is beyond the range of numbers (" + shortest_text(p.value) + ")");
+        };
+        check(e.amplitude, objective_text(q));
+        check(e.stroke, std::string(q.objective == Objective::peak ? "the largest " : "the standard deviation of ") +
+                            "stroke of tuned mass " + std::to_string(q.damper));
+    };
+
     const double own = tmd_values(t, given.OMEGA).frequency;
     const double reference = given.OMEGA[static_cast<std::size_t>(t.mode - 1)];
     r.given.frequency_ratio = own / reference;
     r.given.damping_ratio = tmd_values(t, given.OMEGA).damping / (2.0 * t.mass * own);
-    r.given.extremes = extremes(given, given.LAMMIN, given.LAMMAX, target, damper);
-    refuse_overflow(d, "given", r.given.extremes, target, damper);
+    r.given.extremes = measure(given, q, d.path);
+    refuse_overflow("given", r.given.extremes);
 
-    // Den Hartog's tuning for the mode nearest the damper's frequency, with
-    // the mass ratio to that mode's modal mass at the damper's storey.
+    // The classical tuning for the mode nearest the damper's frequency,
+    // with the mass ratio to that mode's modal mass at the damper's storey.
     const std::size_t LK = static_cast<std::size_t>(given.LK);
     std::size_t nearest = 0;
     for (std::size_t i = 1; i < LK; ++i)
@@ -143,104 +247,47 @@ TuneResult tune(const Description& d, int32_t damper, int32_t target) {
         for (std::size_t j = 0; j < LK; ++j) modal += phi(i) * given.MR[j * LK + i] * phi(j);
     const double at_storey = phi(static_cast<std::size_t>(t.storey - 1));
     r.start = r.given;
+    r.start_name = "given";
     if (at_storey != 0.0 && modal > 0.0) {
         const double mu = t.mass / (modal / (at_storey * at_storey));
         r.mass_ratio = mu;
-        r.start.frequency_ratio = given.OMEGA[nearest] / (1.0 + mu) / reference;
-        r.start.damping_ratio = std::sqrt(3.0 * mu / (8.0 * (1.0 + mu) * (1.0 + mu) * (1.0 + mu)));
-        r.start.extremes = extremes(build_model(with_tuning(d, damper, r.start.frequency_ratio, r.start.damping_ratio)),
-                                    given.LAMMIN, given.LAMMAX, target, damper);
-        refuse_overflow(d, "Den Hartog", r.start.extremes, target, damper);
+        const ClassicalTuning c = classical_tuning(q.objective, r.ground, mu);
+        r.start_name = c.name;
+        r.start.frequency_ratio = given.OMEGA[nearest] * c.frequency_ratio / reference;
+        r.start.damping_ratio = c.damping_ratio;
+        try {
+            r.start.extremes = measure(
+                build_model(with_tuning(d, q.damper, r.start.frequency_ratio, r.start.damping_ratio)), q, d.path);
+        } catch (const Refused&) {
+            r.start.extremes.amplitude.value = kInfinite;
+        }
+        if (!std::isfinite(r.start.extremes.amplitude.value)) {
+            r.start = r.given;
+            r.start_name = "given";
+        }
     }
 
-    // Nelder-Mead on (frequency ratio, log damping ratio) for the continuous
-    // peak, restarted around its best point until a restart gains nothing:
-    // the peak is a maximum of several curves and has kinks where two
-    // peaks are equal, on which a single simplex may stall.
-    // A candidate whose peak is not a finite number is given up: it ranks
-    // last, and a simplex whose best is not finite stops.
-    auto peak = [&](const std::array<double, 2>& p) {
+    // The objective of a candidate: one whose model cannot be built or
+    // whose value is not a number ranks last.
+    auto objective = [&](const std::vector<double>& x) {
         stop_if_interrupted();
-        ++r.evaluations;
-        if (!(p[0] > 0) || !std::isfinite(p[1])) return kInfinite;
         try {
-            const Model m = build_model(with_tuning(d, damper, p[0], std::exp(p[1])));
-            const double v = extremes(m, m.LAMMIN, m.LAMMAX, target, 0).amplitude.value;
-            return std::isfinite(v) ? v : kInfinite;
+            const Model m = build_model(with_tuning(d, q.damper, x[0], x[1]));
+            return measure(m, q, d.path, false).amplitude.value;
         } catch (const Refused&) {
             return kInfinite;
         }
     };
-    std::array<double, 2> best{r.start.frequency_ratio, std::log(std::max(r.start.damping_ratio, 1e-4))};
-    double best_value = peak(best);
-    if (!std::isfinite(best_value)) {
-        best = {r.given.frequency_ratio, std::log(std::max(r.given.damping_ratio, 1e-4))};
-        best_value = peak(best);
-    }
-    double scale = 1.0;
-    for (int restart = 0; restart < 8; ++restart) {
-        std::array<std::array<double, 2>, 3> s{best, best, best};
-        s[1][0] += 0.03 * scale * best[0];
-        s[2][1] += 0.3 * scale;
-        std::array<double, 3> f{best_value, peak(s[1]), peak(s[2])};
-        for (int it = 0; it < 200; ++it) {
-            std::array<int, 3> o{0, 1, 2};
-            std::sort(o.begin(), o.end(), [&](int a, int b) { return f[a] < f[b]; });
-            const int lo = o[0], mid = o[1], hi = o[2];
-            if (!std::isfinite(f[lo]) || f[hi] - f[lo] <= 1e-11 * std::fabs(f[lo])) break;
-            std::array<double, 2> c{(s[lo][0] + s[mid][0]) / 2, (s[lo][1] + s[mid][1]) / 2};
-            auto along = [&](double k) {
-                return std::array<double, 2>{c[0] + k * (s[hi][0] - c[0]), c[1] + k * (s[hi][1] - c[1])};
-            };
-            const auto xr = along(-1.0);
-            const double fr = peak(xr);
-            if (fr < f[lo]) {
-                const auto xe = along(-2.0);
-                const double fe = peak(xe);
-                if (fe < fr)
-                    s[hi] = xe, f[hi] = fe;
-                else
-                    s[hi] = xr, f[hi] = fr;
-            } else if (fr < f[mid]) {
-                s[hi] = xr, f[hi] = fr;
-            } else {
-                const auto xc = fr < f[hi] ? along(-0.5) : along(0.5);
-                const double fc = peak(xc);
-                if (fc < std::min(fr, f[hi])) {
-                    s[hi] = xc, f[hi] = fc;
-                } else {
-                    for (int k : {mid, hi}) {
-                        s[k] = {(s[k][0] + s[lo][0]) / 2, (s[k][1] + s[lo][1]) / 2};
-                        f[k] = peak(s[k]);
-                    }
-                }
-            }
-        }
-        const int lo = static_cast<int>(std::min_element(f.begin(), f.end()) - f.begin());
-        const bool gained = f[lo] < best_value * (1 - 1e-9);
-        if (f[lo] < best_value) best = s[lo], best_value = f[lo];
-        if (!gained) {
-            if (scale < 0.05) break;
-            scale *= 0.3;
-        }
-    }
-    r.tuned.frequency_ratio = best[0];
-    r.tuned.damping_ratio = std::exp(best[1]);
-    r.tuned.extremes = extremes(build_model(with_tuning(d, damper, best[0], r.tuned.damping_ratio)), given.LAMMIN,
-                                given.LAMMAX, target, damper);
-    refuse_overflow(d, "tuned", r.tuned.extremes, target, damper);
+    const Minimum best =
+        Minimizer(tuning_bounds()).minimize(objective, {r.start.frequency_ratio, r.start.damping_ratio});
+    r.evaluations = best.evaluations;
+    r.status = best.status;
+    r.tuned.frequency_ratio = best.x[0];
+    r.tuned.damping_ratio = best.x[1];
+    r.tuned.extremes =
+        measure(build_model(with_tuning(d, q.damper, best.x[0], best.x[1])), q, d.path);
+    refuse_overflow("tuned", r.tuned.extremes);
     return r;
-}
-
-std::string tuned_description(const std::string& path, int32_t damper, double frequency_ratio, double damping_ratio) {
-    toml::table root = toml::parse_file(path);
-    toml::table& t = *(*root.get_as<toml::array>("tmd")).get(static_cast<std::size_t>(damper - 1))->as_table();
-    for (const char* key : {"frequency", "frequency_ratio", "stiffness", "damping", "damping_ratio"}) t.erase(key);
-    t.insert("frequency_ratio", frequency_ratio);
-    t.insert("damping_ratio", damping_ratio);
-    std::ostringstream out;
-    out << root << '\n';
-    return out.str();
 }
 
 }  // namespace design

@@ -31,6 +31,7 @@
 #include "design/description.h"
 #include "design/response.h"
 #include "design/tune.h"
+#include "design/tuned_text.h"
 #include "e2e_run.h"
 #include "tests/toml_file.h"
 #include "textio/edit.h"
@@ -134,16 +135,17 @@ TEST(Design, SingleStoreyTunedToTheMinimaxOptimum) {
         "[[tmd]]\nstorey = 1\nmass = 0.05\nfrequency_ratio = 1.0\ndamping_ratio = 0.05\n"
         "[force]\ncos = [1.0]\n[sweep]\nfrom = 0.6\nto = 1.4\nstep = 0.02\n";
     TomlFile f(text);
-    const design::TuneResult r = design::tune(design::read_description(f.path), 1, 1);
+    const design::TuneResult r = design::tune(design::read_description(f.path), {});
     EXPECT_GE(r.tuned.extremes.amplitude.value, 6.40312 - 1e-5);
     EXPECT_LE(std::fabs(r.tuned.extremes.amplitude.value - 6.40792), 5e-4);
     EXPECT_LT(r.tuned.extremes.amplitude.value, r.start.extremes.amplitude.value);
-    // The tuned values written back give the same tuning.
-    const std::string again = design::tuned_description(f.path, 1, r.tuned.frequency_ratio, r.tuned.damping_ratio);
+    // The tuned values written back, to the six digits a data file carries,
+    // give the same tuning to those digits.
+    const std::string again = design::tuned_text(f.path, 1, 1, r.tuned.frequency_ratio, r.tuned.damping_ratio);
     TomlFile g(again);
     const design::Model m = design::build_model(design::read_description(g.path));
-    const design::Extremes e = design::extremes(m, m.LAMMIN, m.LAMMAX, 1, 1);
-    EXPECT_DOUBLE_EQ(e.amplitude.value, r.tuned.extremes.amplitude.value);
+    const design::Extremes e = design::measure(m, r.request, g.path);
+    EXPECT_NEAR(e.amplitude.value, r.tuned.extremes.amplitude.value, 1e-5 * r.tuned.extremes.amplitude.value);
 }
 
 TEST(Design, ModesOfTwoMassesWithProportionalDampingInClosedForm) {
@@ -383,6 +385,10 @@ TEST(Design, CommandLineErrorsAreUsageErrors) {
         {__LINE__, {"tune", "m.toml", "--damper", "x"}, 2, "--damper needs a positive integer"},
         {__LINE__, {}, 2, "no command given"},
         {__LINE__, {"tune", "m.toml", "--damper", "2"}, 1, "--damper: 2 outside 1 to 1"},
+        {__LINE__, {"tune", "m.toml", "--objective", "h2"}, 2, "--objective takes peak or rms"},
+        {__LINE__, {"tune", "m.toml", "--quantity", "velocity"}, 2, "--quantity takes displacement, acceleration"},
+        {__LINE__, {"tune", "m.toml", "--target", "1,,2"}, 2, "--target needs a storey or a list of storeys"},
+        {__LINE__, {"tune", "m.toml", "--target", "2"}, 1, "--target: 2 is tuned mass 1, not a storey: the storeys are 1 to 1"},
     };
     const std::string text =
         "[frame]\nmasses = [1.0]\nstiffnesses = [1.0]\ndamping_ratios = [0.0, 0.0]\n"
@@ -628,8 +634,16 @@ TEST(Design, InterruptsEndWithTheSignalsStatusAndLeaveNothing) {
         // The CSV waits while the picture goes to the FIFO.
         {__LINE__, {"response", "@/model.toml", "--csv", "@/c.csv", "-o", "@/fifo.svg"}, SIGTERM, true},
         {__LINE__, {"response", "@/fine.toml", "--csv", "@/c.csv", "-o", "@/p.svg"}, SIGTERM, true, true},
-        {__LINE__, {"tune", "@/fine.toml", "-o", "@/t.toml"}, SIGHUP},
+        // Twenty storeys: a search of several seconds.
+        {__LINE__, {"tune", "@/tall.toml", "-o", "@/t.toml"}, SIGHUP},
     };
+    std::string tall = "[frame]\nmasses = [";
+    for (int k = 0; k < 20; ++k) tall += k ? ", 100.0" : "100.0";
+    tall += "]\nstiffnesses = [";
+    for (int k = 0; k < 20; ++k) tall += k ? ", 40000.0" : "40000.0";
+    tall += "]\ndamping_ratios = [0.01, 0.01]\n[[tmd]]\nstorey = 20\nmass = 40.0\nfrequency_ratio = 1.0\n"
+            "damping_ratio = 0.1\n[force]\ncos = [";
+    for (int k = 0; k < 20; ++k) tall += k < 19 ? "0.0, " : "100.0]\n";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
         if (row.needs_gnuplot && !gnuplot) continue;
@@ -637,6 +651,7 @@ TEST(Design, InterruptsEndWithTheSignalsStatusAndLeaveNothing) {
         ASSERT_FALSE(side.path.empty());
         side.file("model.toml", example_description());
         side.file("fine.toml", fine);
+        side.file("tall.toml", tall);
         for (const char* name : {"fifo", "fifo.svg", "model"}) ASSERT_EQ(mkfifo((side.path / name).c_str(), 0600), 0);
         ASSERT_TRUE(fs::create_directory(side.path / "tmp"));
         const auto before = side.entries();
@@ -680,9 +695,10 @@ TEST(Design, ValuesBeyondTheRangeOfNumbersEndTheCommand) {
         {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e300", 1,
          "m.toml: the amplitude of unknown 1 at LAMBDA=4 is beyond the range of numbers (inf)"},
         {__LINE__, {"tune", "@/m.toml", "-o", "@/t.toml"}, "1e300", 1,
-         "m.toml: the largest amplitude of unknown 3 with the given tuning at LAMBDA=4 is beyond the range of numbers"},
-        {__LINE__, {"tune", "@/m.toml", "--target", "4"}, "-1e300", 1,
-         "the largest amplitude of unknown 4 with the given tuning at LAMBDA="},
+         "m.toml: the largest displacement relative to the ground of storey 3 with the given tuning at LAMBDA=0 is "
+         "beyond the range of numbers"},
+        {__LINE__, {"tune", "@/m.toml", "--target", "1", "--quantity", "drift"}, "-1e300", 1,
+         "the largest drift of storey 1 with the given tuning at LAMBDA="},
         // Large but within the range: computed and written.
         {__LINE__, {"response", "@/m.toml", "--csv", "@/c.csv"}, "1e100", 0, ""},
     };

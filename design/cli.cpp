@@ -1,9 +1,11 @@
 #include "design/cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -453,11 +455,9 @@ int tune(const Args& a) {
 
 }  // namespace
 
-int run_design(int argc, char** argv) {
-    // A reader of a FIFO or a pipe that goes away is a failure to write,
-    // reported, not an end without a word.
-    std::signal(SIGPIPE, SIG_IGN);
-    const InterruptScope interrupts;
+namespace {
+
+int run_command(int argc, char** argv) {
     try {
         const std::string command = argc > 1 ? argv[1] : "";
         if (command == "-h" || command == "--help") {
@@ -490,6 +490,24 @@ int run_design(int argc, char** argv) {
         std::cerr << "varnostik-design: " << e.what() << "\n";
         return 1;
     }
+}
+
+}  // namespace
+
+int run_design(int argc, char** argv) {
+    // A reader of a FIFO or a pipe that goes away is a failure to write,
+    // reported, not an end without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+    const InterruptScope interrupts;
+    const int status = run_command(argc, argv);
+    // The tables printed are a command's answer too: standard output that
+    // could not take them is a failure, never a silent success.
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout) {
+        std::cerr << "varnostik-design: cannot write standard output: " << std::strerror(errno) << "\n";
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }
 
 }  // namespace design

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -786,6 +787,49 @@ TEST(Design, OutputsToStreamsAreWrittenInPlace) {
         const auto after = side.entries();
         EXPECT_EQ(after.size(), 3u);
         EXPECT_EQ(after.at("fifo"), "fifo");
+    }
+}
+
+// Standard output that takes nothing (its reader gone before the first
+// byte): the tables are lost, so the command fails and says why.
+TEST(Design, StandardOutputThatCannotBeWrittenIsAFailure) {
+    const std::string model = std::string(VARNOSTIK_EXAMPLES) + "/rama3t.toml";
+    const struct {
+        int line;
+        std::vector<std::string> args;
+    } rows[] = {
+        {__LINE__, {"modes", model}},
+        {__LINE__, {"tune", model}},
+        {__LINE__, {"response", model, "--csv", "-"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        int out[2], err[2];
+        ASSERT_EQ(pipe(out), 0);
+        ASSERT_EQ(pipe(err), 0);
+        close(out[0]);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            std::vector<char*> argv{const_cast<char*>(VARNOSTIK_DESIGN_BIN)};
+            for (const std::string& a : row.args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        std::string said;
+        char buf[4096];
+        for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) said.append(buf, static_cast<std::size_t>(n));
+        close(err[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << said;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+        EXPECT_NE(said.find("cannot write"), std::string::npos) << said;
     }
 }
 

@@ -601,7 +601,9 @@ int detune(const Args& a) {
     const std::size_t middle = std::find(scales.begin(), scales.end(), 1.0) - scales.begin();
     const auto [low, high] = std::minmax_element(values.begin(), values.end());
     std::ostringstream report;
-    report << "the objective with the frame's stiffness scaled from " << shortest_text(scales.front()) << " to "
+    report << "objective: " << objective_text(q)
+           << (q.objective == Objective::peak ? ", over every frequency (H-infinity)" : " (H2)") << "\n"
+           << "the frame's stiffness scaled from " << shortest_text(scales.front()) << " to "
            << shortest_text(scales.back()) << " (damping ratios kept, the dampers' springs and dashpots kept)\n";
     char line[160];
     if (middle < scales.size()) {

@@ -127,8 +127,8 @@ TuneResult tune(const Description& d, const TuneRequest& q);
 // of natural frequencies OMEGA.  Scale 1 is the description as it stands.
 Description with_frame_scaled(const Description& d, const std::vector<double>& OMEGA, double s);
 
-// The objective of the description as it stands at each stiffness scale
-// (the request's targets filled in as tune fills them).
-std::vector<double> detune(const Description& d, const TuneRequest& q, const std::vector<double>& scales);
+// The objective of the description as it stands at each stiffness scale;
+// the request's targets are filled in as tune fills them.
+std::vector<double> detune(const Description& d, TuneRequest& q, const std::vector<double>& scales);
 
 }  // namespace design

@@ -332,3 +332,35 @@ TEST(Robust, TheNewOptionsRefuseWhatTheyCannotTake) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 20-storey example is the frame it says it is.
+TEST(Robust, TheTwentyStoreyExampleWithThreeDampers) {
+    const design::Description d = design::read_description(VARNOSTIK_EXAMPLES "/rama20t3.toml");
+    ASSERT_EQ(d.LK, 20);
+    double frame = 0.0;
+    for (std::size_t i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(d.masses[i], 100.0);
+        frame += d.masses[i];
+        // Falling linearly from 120 000 to 60 000 kN/m, to six digits.
+        const double want = 120000.0 - 60000.0 * static_cast<double>(i) / 19.0;
+        EXPECT_NEAR(d.stiffnesses[i], want, 0.5e-5 * want);
+        EXPECT_EQ(d.PC[i], i == 19 ? 100.0 : 0.0);
+    }
+    EXPECT_EQ(d.GAMMA1, 0.02);
+    EXPECT_EQ(d.GAMMA2, 0.02);
+    struct Row {
+        int line;
+        int32_t storey;
+    } rows[] = {{__LINE__, 20}, {__LINE__, 19}, {__LINE__, 18}};
+    ASSERT_EQ(d.tmds.size(), 3u);
+    for (std::size_t t = 0; t < 3; ++t) {
+        SCOPED_TRACE(rows[t].line);
+        EXPECT_EQ(d.tmds[t].storey, rows[t].storey);
+        EXPECT_EQ(d.tmds[t].mass, 0.01 * frame);
+    }
+}
+
+}  // namespace

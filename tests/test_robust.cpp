@@ -364,3 +364,48 @@ TEST(Robust, TheTwentyStoreyExampleWithThreeDampers) {
 }
 
 }  // namespace
+
+namespace {
+
+// tune -o with several dampers writes every one's tuning, each as the
+// output's table gives it.
+TEST(Robust, SeveralTunedDampersAreAllWrittenBack) {
+    struct Row {
+        int line;
+        std::string dampers;
+        std::vector<std::size_t> tuned;  // 0-based
+    } rows[] = {
+        {__LINE__, "all", {0, 1}},
+        {__LINE__, "2,1", {1, 0}},
+        {__LINE__, "2", {1}},
+    };
+    const std::string text = three_storeys(true, kLoads);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        e2e::Run run;
+        run.program = VARNOSTIK_DESIGN_BIN;
+        run.args = {"tune", "m.toml", "--objective", "rms", "--damper", row.dampers, "-o", "t.toml"};
+        run.files = {{"m.toml", text}};
+        const e2e::Outcome o = e2e::run(run);
+        ASSERT_EQ(o.status, 0) << o.err;
+        ASSERT_TRUE(o.files.count("t.toml"));
+        tests::TomlFile f(o.files.at("t.toml"));
+        const design::Description back = design::read_description(f.path);
+        tests::TomlFile g(text);
+        const design::Description d = design::read_description(g.path);
+        design::TuneRequest q;
+        q.objective = Objective::rms;
+        for (std::size_t t : row.tuned) q.dampers.push_back(static_cast<int32_t>(t) + 1);
+        const design::TuneResult r = design::tune(d, q);
+        for (std::size_t i = 0; i < row.tuned.size(); ++i) {
+            const design::TunedMass& t = back.tmds[row.tuned[i]];
+            EXPECT_EQ(t.tuning, design::TunedMass::Tuning::frequency_ratio);
+            EXPECT_NEAR(t.tuning_value / r.tuned.frequency_ratios[i], 1.0, 5e-6);  // six digits
+            EXPECT_NEAR(t.damping_value / r.tuned.damping_ratios[i], 1.0, 5e-6);
+        }
+        // A damper not tuned keeps its keys.
+        if (row.tuned.size() == 1) EXPECT_EQ(back.tmds[0].tuning_value, d.tmds[0].tuning_value);
+    }
+}
+
+}  // namespace

@@ -303,10 +303,10 @@ TuneResult tune(const Description& d, const TuneRequest& request) {
     // A result shown or written must be a number: one beyond the range of
     // numbers ends the command, naming what and where.
     auto refuse_overflow = [&](const char* tuning, const Tuning& x) {
-        auto check = [&](double value, double lambda, const std::string& what) {
+        auto check = [&](double value, double lambda, const std::string& what, bool at_lambda = true) {
             if (std::isfinite(value)) return;
             throw Refused(d.path + ": " + what + " with the " + tuning + " tuning" +
-                          (q.objective == Objective::peak ? " at LAMBDA=" + shortest_text(lambda) : "") +
+                          (q.objective == Objective::peak && at_lambda ? " at LAMBDA=" + shortest_text(lambda) : "") +
                           " is beyond the range of numbers (" + shortest_text(value) + ")");
         };
         const Extremes& e = x.extremes;
@@ -316,7 +316,7 @@ TuneResult tune(const Description& d, const TuneRequest& request) {
         check(e.stroke.value, e.stroke.lambda, stroke + "the tuned masses");
         check(e.every_stroke.value, e.every_stroke.lambda, stroke + "every tuned mass");
         for (std::size_t i = 0; i < x.at_scales.size(); ++i)
-            check(x.at_scales[i], 0.0, objective_text(q) + " at stiffness scale " + shortest_text(scales[i]));
+            check(x.at_scales[i], 0.0, objective_text(q) + " at stiffness scale " + shortest_text(scales[i]), false);
     };
     // A tuning's every number: the objective at the described frame and at
     // every scale.

@@ -58,16 +58,25 @@ constexpr const char* kUsage =
     "      the modes of the damped system and the frame's natural frequencies\n"
     "      (CSV mode,damped_frequency,undamped_frequency,damping_ratio,\n"
     "      decay_rate; an overdamped root has a decay rate only)\n"
-    "  tune MODEL.toml [--damper T] [--objective peak|rms]\n"
+    "  tune MODEL.toml [--damper T|T,T...|all] [--objective peak|rms]\n"
     "       [--quantity displacement|acceleration|drift|base-shear]\n"
-    "       [--target K[,K...]] [-o TUNED.toml]\n"
-    "      the frequency and damping ratio of tuned mass T (default 1) that make\n"
+    "       [--target K[,K...]] [--stroke-limit S] [--robust D] [-o TUNED.toml]\n"
+    "      the frequency and damping ratios of tuned masses T (default 1; several\n"
+    "      or all tuned together, each mass kept) that make\n"
     "      the objective smallest: peak, the largest value over every frequency\n"
     "      under [force] or [ground], or rms, the standard deviation under\n"
     "      [random]; of the quantity (displacement relative to the ground,\n"
     "      absolute acceleration, drift, base shear) of storeys K, the largest\n"
     "      over them (default the top storey; every storey for drift)\n"
-    "  --csv - and response's -o - (SVG) are standard output, not both at once.\n"
+    "      --stroke-limit S: every tuned mass's stroke (peak or standard\n"
+    "      deviation, as the objective) kept at or below S; --robust D: the\n"
+    "      worst objective over the frame's stiffness scaled by 1-D, 1, 1+D\n"
+    "  detune MODEL.toml [--range D] [--points N] [--objective peak|rms]\n"
+    "         [--quantity ...] [--target K[,K...]] [--csv PATH] [-o PICTURE]\n"
+    "      the objective with the frame's stiffness scaled from 1-D to 1+D\n"
+    "      (default 0.15, 31 points), the dampers' springs and dashpots kept\n"
+    "      (CSV scale,objective)\n"
+    "  --csv - and response's and detune's -o - (SVG) are standard output, not both at once.\n"
     "  -h, --help      this text\n"
     "      --version   the version\n"
     "\n"
@@ -380,10 +389,20 @@ std::vector<int32_t> target_list(const Args& a) {
     return out;
 }
 
-int tune(const Args& a) {
-    if (a.values.count("-o") && a.values.at("-o") == "-")
-        throw Usage{"tune -o - would mix the tuned description with the table on standard output: give a file"};
-    if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
+// A positive number (a length, a fraction), read whole.
+double positive_number(const Args& a, const std::string& key, double fallback) {
+    auto it = a.values.find(key);
+    if (it == a.values.end()) return fallback;
+    const std::string& s = it->second;
+    char* end = nullptr;
+    const double v = s.empty() || s.size() > 40 ? 0.0 : std::strtod(s.c_str(), &end);
+    if (s.empty() || s.size() > 40 || end != s.c_str() + s.size() || !(v > 0) || !std::isfinite(v))
+        throw Usage{key + " needs a positive number, not \"" + s + "\""};
+    return v;
+}
+
+// The objective, quantity and targets a command is asked for.
+TuneRequest objective_request(const Args& a) {
     TuneRequest q;
     const std::string objective = a.values.count("--objective") ? a.values.at("--objective") : "peak";
     if (objective == "peak")
@@ -399,17 +418,61 @@ int tune(const Args& a) {
                                                         {"base-shear", Quantity::base_shear}};
     if (!quantities.count(quantity)) throw Usage{"--quantity takes displacement, acceleration, drift or base-shear"};
     q.quantity = quantities.at(quantity);
-    q.damper = positive_integer(a, "--damper", 1);
     q.targets = target_list(a);
+    return q;
+}
+
+// "2", "1,2" or "all": tuned masses, each a positive integer; all of them
+// is told by an empty list here and filled in from the description.
+std::vector<int32_t> damper_list(const Args& a, bool& all) {
+    all = false;
+    auto it = a.values.find("--damper");
+    if (it == a.values.end()) return {1};
+    const std::string& s = it->second;
+    if (s == "all") {
+        all = true;
+        return {};
+    }
+    std::vector<int32_t> out;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = s.find(',', from);
+        const std::string one = s.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (one.empty() || one.size() > 6 || one.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(one) < 1)
+            throw Usage{"--damper needs a positive integer, a list of them (1,2) or all, not \"" + s + "\""};
+        out.push_back(static_cast<int32_t>(std::stoi(one)));
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    return out;
+}
+
+int tune(const Args& a) {
+    if (a.values.count("-o") && a.values.at("-o") == "-")
+        throw Usage{"tune -o - would mix the tuned description with the table on standard output: give a file"};
+    if (a.values.count("-o")) refuse_clashes({{"the description", a.model, false}, {"-o", a.values.at("-o")}});
+    TuneRequest q = objective_request(a);
+    bool all = false;
+    q.dampers = damper_list(a, all);
+    q.stroke_limit = positive_number(a, "--stroke-limit", 0.0);
+    q.robust = positive_number(a, "--robust", 0.0);
+    if (!(q.robust < 1)) throw Usage{"--robust needs a fraction below 1 (0.1 is 10 %)"};
     const Description d = read_warned(a.model);
+    if (all)
+        for (std::size_t t = 0; t < d.tmds.size(); ++t) q.dampers.push_back(static_cast<int32_t>(t) + 1);
     const TuneResult r = design::tune(d, q);
-    const TunedMass& t = d.tmds[static_cast<std::size_t>(q.damper - 1)];
+    const std::vector<int32_t>& dampers = r.request.dampers;
+    const bool several = dampers.size() > 1;
     const bool peak = q.objective == Objective::peak;
     const Dimension dim = q.quantity == Quantity::acceleration ? Dimension::acceleration
                           : q.quantity == Quantity::base_shear ? Dimension::force
                                                                : Dimension::length;
-    std::printf("tuned mass %d on storey %d, mass %s%s\n", q.damper, t.storey, shortest_text(t.mass).c_str(),
-                in_brackets(d.units, Dimension::mass).c_str());
+    for (int32_t damper : dampers) {
+        const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
+        std::printf("tuned mass %d on storey %d, mass %s%s\n", damper, t.storey, shortest_text(t.mass).c_str(),
+                    in_brackets(d.units, Dimension::mass).c_str());
+    }
     std::printf("objective: %s%s\n", objective_text(r.request).c_str(),
                 peak ? ", over every frequency (H-infinity)" : " (H2)");
     std::printf("load: %s\n", peak ? (r.ground ? "the ground's harmonic acceleration [ground]"
@@ -419,37 +482,158 @@ int tune(const Args& a) {
     if (d.units != Units::none)
         std::printf("values%s, strokes%s, lambda in rad/s\n", in_brackets(d.units, dim).c_str(),
                     in_brackets(d.units, Dimension::length).c_str());
-    if (r.mass_ratio > 0)
-        std::printf("nearest mode %d: mass ratio %.6g to its modal mass at storey %d\n", r.nearest_mode, r.mass_ratio,
-                    t.storey);
+    for (std::size_t i = 0; i < dampers.size(); ++i)
+        if (r.mass_ratios[i] > 0)
+            std::printf("%snearest mode %d: mass ratio %.6g to its modal mass at storey %d\n",
+                        several ? ("tuned mass " + std::to_string(dampers[i]) + ": ").c_str() : "",
+                        r.nearest_modes[i], r.mass_ratios[i],
+                        d.tmds[static_cast<std::size_t>(dampers[i] - 1)].storey);
+    // With several dampers each design takes a row per damper, its values
+    // on the first.
+    const char* tmd_head = several ? " tmd" : "";
     if (peak)
-        std::printf("%-12s %16s %14s %14s %12s %14s %12s\n", "", "frequency_ratio", "damping_ratio", "peak",
+        std::printf("%-12s%s %16s %14s %14s %12s %14s %12s\n", "", tmd_head, "frequency_ratio", "damping_ratio", "peak",
                     "at lambda", "largest stroke", "at lambda");
     else
-        std::printf("%-12s %16s %14s %14s %14s\n", "", "frequency_ratio", "damping_ratio", "rms", "stroke rms");
+        std::printf("%-12s%s %16s %14s %14s %14s\n", "", tmd_head, "frequency_ratio", "damping_ratio", "rms",
+                    "stroke rms");
     auto row = [&](const std::string& name, const Tuning& x) {
-        if (peak)
-            std::printf("%-12s %16.6g %14.6g %14.6g %12.6g %14.6g %12.6g\n", name.c_str(), x.frequency_ratio,
-                        x.damping_ratio, x.extremes.amplitude.value, x.extremes.amplitude.lambda,
-                        x.extremes.stroke.value, x.extremes.stroke.lambda);
-        else
-            std::printf("%-12s %16.6g %14.6g %14.6g %14.6g\n", name.c_str(), x.frequency_ratio, x.damping_ratio,
-                        x.extremes.amplitude.value, x.extremes.stroke.value);
+        for (std::size_t i = 0; i < dampers.size(); ++i) {
+            const std::string tmd = several ? " " + std::string(3 - std::min<std::size_t>(
+                                                                        3, std::to_string(dampers[i]).size()),
+                                                                    ' ') +
+                                                  std::to_string(dampers[i])
+                                            : "";
+            std::printf("%-12s%s %16.6g %14.6g", i == 0 ? name.c_str() : "", tmd.c_str(), x.frequency_ratios[i],
+                        x.damping_ratios[i]);
+            if (i > 0)
+                std::printf("\n");
+            else if (peak)
+                std::printf(" %14.6g %12.6g %14.6g %12.6g\n", x.extremes.amplitude.value, x.extremes.amplitude.lambda,
+                            x.extremes.stroke.value, x.extremes.stroke.lambda);
+            else
+                std::printf(" %14.6g %14.6g\n", x.extremes.amplitude.value, x.extremes.stroke.value);
+        }
     };
     row("given", r.given);
     row(r.start_name, r.start);
     row("optimum", r.tuned);
-    std::printf("frequency ratio to mode %d of the frame, damping ratio to the damper's own frequency; the search "
+    const TunedMass& first = d.tmds[static_cast<std::size_t>(dampers.front() - 1)];
+    std::printf("frequency ratio%s to mode %d of the frame, damping ratio to the damper's own frequency; the search "
                 "started from %s's tuning: %s after %d evaluations\n",
-                t.mode, r.start_name.c_str(), status_text(r.status).c_str(), r.evaluations);
+                several ? "s" : "", first.mode, r.start_name.c_str(), status_text(r.status).c_str(), r.evaluations);
+    if (several)
+        std::printf("(each damper's frequency ratio to the mode its `mode` names; the stroke is the largest of the "
+                    "tuned masses')\n");
+    if (q.robust > 0) {
+        std::printf("the frame's stiffness scaled (damping ratios kept, the dampers' springs and dashpots kept):\n");
+        std::printf("%-12s", "");
+        for (double s : r.scales) std::printf(" %14s", ("x " + shortest_text(s)).c_str());
+        std::printf(" %14s\n", "worst");
+        for (const auto& [name, x] : {std::pair<std::string, const Tuning*>{"given", &r.given},
+                                      {r.start_name, &r.start},
+                                      {"optimum", &r.tuned}}) {
+            std::printf("%-12s", name.c_str());
+            for (double v : x->at_scales) std::printf(" %14.6g", v);
+            std::printf(" %14.6g\n", x->worst);
+        }
+    }
+    if (q.stroke_limit > 0) {
+        const std::string what = peak ? "largest stroke" : "stroke standard deviation";
+        if (r.limit_binds)
+            std::printf("stroke limit %s: binds (the optimum without it reaches %.6g); the %s of every tuned mass "
+                        "reached is %.6g\n",
+                        shortest_text(q.stroke_limit).c_str(), r.unlimited_stroke, what.c_str(), r.tuned.worst_stroke);
+        else
+            std::printf("stroke limit %s: does not bind; the %s of every tuned mass reached is %.6g\n",
+                        shortest_text(q.stroke_limit).c_str(), what.c_str(), r.tuned.worst_stroke);
+    }
     if (r.status != Minimum::Status::converged)
         std::fprintf(stderr, "varnostik-design: warning: the search %s (frequency ratio %g to %g, damping ratio %g "
                              "to %g)\n",
                      status_text(r.status).c_str(), tuning_bounds()[0].lower, tuning_bounds()[0].upper,
                      tuning_bounds()[1].lower, tuning_bounds()[1].upper);
-    if (a.values.count("-o"))
-        write_output(a.values.at("-o"),
-                     tuned_text(d.path, q.damper, t.mode, r.tuned.frequency_ratio, r.tuned.damping_ratio));
+    if (a.values.count("-o")) {
+        std::string text;
+        for (std::size_t i = 0; i < dampers.size(); ++i) {
+            const TunedMass& t = d.tmds[static_cast<std::size_t>(dampers[i] - 1)];
+            text = i == 0 ? tuned_text(d.path, dampers[i], t.mode, r.tuned.frequency_ratios[i],
+                                       r.tuned.damping_ratios[i])
+                          : tuned_text_of(text, d.path, dampers[i], t.mode, r.tuned.frequency_ratios[i],
+                                          r.tuned.damping_ratios[i]);
+        }
+        write_output(a.values.at("-o"), text);
+    }
+    return 0;
+}
+
+// The scales of the frame's stiffness from 1 - D to 1 + D in points steps,
+// 1 itself exactly at the middle of an odd count.
+std::vector<double> detune_scales(double D, int32_t points) {
+    std::vector<double> out;
+    if (points == 1) return {1.0};
+    for (int32_t i = 0; i < points; ++i)
+        out.push_back(1.0 + D * (2.0 * i - (points - 1)) / (points - 1));
+    return out;
+}
+
+int detune(const Args& a) {
+    if (csv_to_standard_output(a) && a.values.count("-o") && a.values.at("-o") == "-")
+        throw Usage{"--csv - and -o - would both write to standard output: give one of them a file"};
+    TuneRequest q = objective_request(a);
+    const double D = positive_number(a, "--range", 0.15);
+    if (!(D < 1)) throw Usage{"--range needs a fraction below 1 (0.15 is 15 %)"};
+    const int32_t points = positive_integer(a, "--points", 31);
+    if (points > 10001) throw Usage{"--points takes at most 10001"};
+    std::vector<FileRole> files = {{"the description", a.model, false}};
+    if (a.values.count("--csv")) files.push_back({"--csv", a.values.at("--csv")});
+    if (a.values.count("-o")) files.push_back({"-o", a.values.at("-o")});
+    refuse_clashes(files);
+    const Description d = read_warned(a.model);
+    const std::vector<double> scales = detune_scales(D, points);
+    const std::vector<double> values = design::detune(d, q, scales);
+    stop_if_interrupted();
+    for (std::size_t i = 0; i < scales.size(); ++i)
+        refuse_overflow(values[i], d.path, "the objective", "at stiffness scale " + shortest_text(scales[i]));
+    std::string csv = "scale,objective\n";
+    for (std::size_t i = 0; i < scales.size(); ++i)
+        csv += shortest_text(scales[i]) + "," + shortest_text(values[i]) + "\n";
+    OutputSet out;
+    if (a.values.count("--csv")) out.prepare(a.values.at("--csv"), csv);
+    const std::size_t middle = std::find(scales.begin(), scales.end(), 1.0) - scales.begin();
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    std::ostringstream report;
+    report << "objective: " << objective_text(q)
+           << (q.objective == Objective::peak ? ", over every frequency (H-infinity)" : " (H2)") << "\n"
+           << "the frame's stiffness scaled from " << shortest_text(scales.front()) << " to "
+           << shortest_text(scales.back()) << " (damping ratios kept, the dampers' springs and dashpots kept)\n";
+    char line[160];
+    if (middle < scales.size()) {
+        std::snprintf(line, sizeof line, "  as described (x 1): %.6g\n", values[middle]);
+        report << line;
+    }
+    std::snprintf(line, sizeof line, "  smallest %.6g at x %.6g, largest %.6g at x %.6g\n", *low,
+                  scales[static_cast<std::size_t>(low - values.begin())], *high,
+                  scales[static_cast<std::size_t>(high - values.begin())]);
+    report << line;
+    if (a.values.count("-o")) {
+        const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
+        std::string picture;
+        const Dimension dim = q.quantity == Quantity::acceleration ? Dimension::acceleration
+                              : q.quantity == Quantity::base_shear ? Dimension::force
+                                                                   : Dimension::length;
+        const std::string error = draw_detune(scales, values, a.values.at("-o"), title,
+                                              objective_text(q) + in_brackets(d.units, dim), picture);
+        stop_if_interrupted();
+        if (!error.empty()) {
+            out.commit();
+            std::cerr << "varnostik-design: " << error << "\n";
+            return 3;
+        }
+        out.prepare(a.values.at("-o"), picture);
+    }
+    out.commit();
+    if (!csv_to_standard_output(a)) std::cout << report.str();
     return 0;
 }
 
@@ -475,7 +659,12 @@ int run_command(int argc, char** argv) {
         if (command == "peaks") return peaks(parse(argc, argv, {"--csv"}, {}));
         if (command == "random") return random(parse(argc, argv, {"--csv"}, {}));
         if (command == "tune")
-            return tune(parse(argc, argv, {"--damper", "--target", "--objective", "--quantity", "-o"}, {}));
+            return tune(parse(argc, argv,
+                              {"--damper", "--target", "--objective", "--quantity", "--stroke-limit", "--robust", "-o"},
+                              {}));
+        if (command == "detune")
+            return detune(parse(argc, argv, {"--range", "--points", "--target", "--objective", "--quantity", "--csv", "-o"},
+                                {}));
         throw Usage{command.empty() ? "no command given" : "unknown command " + command};
     } catch (const Usage& u) {
         std::cerr << "varnostik-design: " << u.what << "\n" << kUsage;

@@ -75,4 +75,31 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
     return "";
 }
 
+std::string draw_detune(const std::vector<double>& scales, const std::vector<double>& values,
+                        const std::string& output, const std::string& title, const std::string& what,
+                        std::string& picture) {
+    const auto format = output == "-" ? std::optional<plot::Format>(plot::Format::svg) : plot::format_of(output);
+    if (!format) return output + ": the picture's name must end in .svg, .png or .pdf";
+    if (!plot::on_path("gnuplot")) return "gnuplot is not installed: no picture drawn";
+    plot::Curves c;
+    if (!scales.empty()) c.from = scales.front(), c.to = scales.back();
+    c.steps = static_cast<long>(scales.size());
+    plot::Series s;
+    s.unknown = 1;
+    s.label = what;
+    s.amplitude = {scales, values};
+    c.series.push_back(std::move(s));
+    plot::Style style;
+    style.lang = plot::Lang::en;
+    style.title = title;
+    style.x_label = "the frame's stiffness scale (dampers as given)";
+    style.y_label = what;
+    style.x_symbol = "scale";
+    plot::Drawing drawn = plot::draw(c, style, *format);
+    if (drawn.outcome.kind != plot::GnuplotProcess::Outcome::Kind::done)
+        return drawn.outcome.message.empty() ? std::string("gnuplot was interrupted") : drawn.outcome.message;
+    picture = std::move(drawn.bytes);
+    return "";
+}
+
 }  // namespace design

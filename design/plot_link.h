@@ -26,4 +26,12 @@ std::string draw_response(const Response& r, const Model& m, const std::vector<d
                           const std::string& output, bool hz, bool polish, const std::string& title,
                           std::string& picture, bool acceleration = false);
 
+// Draws an objective against the frame's stiffness scale as a picture of
+// the format output's name asks for (SVG for "-"), its bytes into
+// picture; what is the objective's name with its unit.  Empty when drawn,
+// otherwise what failed.
+std::string draw_detune(const std::vector<double>& scales, const std::vector<double>& values,
+                        const std::string& output, const std::string& title, const std::string& what,
+                        std::string& picture);
+
 }  // namespace design

@@ -5,6 +5,7 @@
 #include <Eigen/Cholesky>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <sstream>
 
@@ -28,12 +29,16 @@ constexpr double kInfinite = std::numeric_limits<double>::infinity();
 constexpr Bound kFrequencyRatio{0.5, 1.5, false};
 constexpr Bound kDampingRatio{0.001, 0.5, true};
 
-Description with_tuning(Description d, int32_t damper, double ratio, double zeta) {
-    TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
-    t.tuning = TunedMass::Tuning::frequency_ratio;
-    t.tuning_value = ratio;
-    t.damping = TunedMass::Damping::damping_ratio;
-    t.damping_value = zeta;
+// The description with the dampers given tuned as x holds them: the
+// frequency and damping ratio of each in turn.
+Description with_tunings(Description d, const std::vector<int32_t>& dampers, const std::vector<double>& x) {
+    for (std::size_t i = 0; i < dampers.size(); ++i) {
+        TunedMass& t = d.tmds[static_cast<std::size_t>(dampers[i] - 1)];
+        t.tuning = TunedMass::Tuning::frequency_ratio;
+        t.tuning_value = x[2 * i];
+        t.damping = TunedMass::Damping::damping_ratio;
+        t.damping_value = x[2 * i + 1];
+    }
     return d;
 }
 
@@ -81,11 +86,24 @@ std::vector<bool> directly_loaded(const Model& m, Objective objective) {
 }
 
 // The request checked against the description, its targets filled in.
-TuneRequest checked(const Description& d, const Model& m, TuneRequest q) {
-    if (d.tmds.empty()) throw Refused(where(d.path, 0, "tmd", "no tuned mass to tune"));
-    if (q.damper < 1 || q.damper > static_cast<int32_t>(d.tmds.size()))
-        throw Refused(where(d.path, 0, "--damper",
-                            std::to_string(q.damper) + " outside 1 to " + std::to_string(d.tmds.size())));
+// Without tuning (the objective of a description only) no damper is named.
+TuneRequest checked(const Description& d, const Model& m, TuneRequest q, bool tuning = true) {
+    if (tuning && d.tmds.empty()) throw Refused(where(d.path, 0, "tmd", "no tuned mass to tune"));
+    if (tuning && q.dampers.empty()) q.dampers.push_back(q.damper);
+    for (std::size_t i = 0; i < q.dampers.size(); ++i) {
+        const int32_t t = q.dampers[i];
+        if (t < 1 || t > static_cast<int32_t>(d.tmds.size()))
+            throw Refused(where(d.path, 0, "--damper",
+                                std::to_string(t) + " outside 1 to " + std::to_string(d.tmds.size())));
+        if (std::find(q.dampers.begin(), q.dampers.begin() + static_cast<std::ptrdiff_t>(i), t) !=
+            q.dampers.begin() + static_cast<std::ptrdiff_t>(i))
+            throw Refused(where(d.path, 0, "--damper", std::to_string(t) + " named twice"));
+    }
+    if (tuning) q.damper = q.dampers.front();
+    if (!(q.stroke_limit >= 0) || !std::isfinite(q.stroke_limit))
+        throw Refused(where(d.path, 0, "--stroke-limit", "needs a positive length"));
+    if (!(q.robust >= 0 && q.robust < 1))
+        throw Refused(where(d.path, 0, "--robust", "needs a fraction above 0 and below 1"));
     const std::string storeys = "the storeys are 1 to " + std::to_string(d.LK);
     if (q.quantity == Quantity::base_shear) {
         if (!q.targets.empty())
@@ -159,6 +177,10 @@ ClassicalTuning classical_tuning(Objective objective, bool ground, double mu) {
             std::sqrt(mu * (1.0 - mu / 4) / (4.0 * (1.0 + mu) * (1.0 - mu / 2)))};
 }
 
+std::vector<int32_t> tuned_dampers(const TuneRequest& q) {
+    return q.dampers.empty() ? std::vector<int32_t>{q.damper} : q.dampers;
+}
+
 Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, bool with_stroke) {
     const std::vector<std::string> names = curve_names(m);
     auto index_of = [&](const std::string& name) {
@@ -168,7 +190,17 @@ Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, 
     };
     std::vector<std::size_t> targets;
     for (const std::string& name : target_curves(q)) targets.push_back(index_of(name));
-    const std::size_t stroke = index_of("stroke_" + std::to_string(q.damper));
+    std::vector<std::size_t> strokes, every;
+    if (with_stroke) {
+        for (int32_t t : tuned_dampers(q)) strokes.push_back(index_of("stroke_" + std::to_string(t)));
+        for (std::size_t t = 0; t < m.tmd_storey.size(); ++t)
+            every.push_back(index_of("stroke_" + std::to_string(t + 1)));
+    }
+    const bool all_tuned = strokes.size() == every.size();
+    // A value that is not a number is kept, to be refused, not passed over.
+    auto larger = [](double& top, double v) {
+        if (!(v <= top)) top = v;
+    };
     Extremes e;
     if (q.objective == Objective::rms) {
         const RandomResponse r = random_response(m, file);
@@ -178,31 +210,83 @@ Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, 
             throw Refused(file + ": " + name + " has an infinite variance under this white noise");
         };
         e.amplitude.value = 0.0;
-        // A value that is not a number is kept, to be refused, not passed over.
-        for (std::size_t i : targets) {
-            const double v = rms(names[i]);
-            if (!(v <= e.amplitude.value)) e.amplitude.value = v;
-        }
-        e.stroke.value = rms(names[stroke]);
+        for (std::size_t i : targets) larger(e.amplitude.value, rms(names[i]));
+        for (std::size_t i : strokes) larger(e.stroke.value, rms(names[i]));
+        for (std::size_t i : every) larger(e.every_stroke.value, rms(names[i]));
         return e;
     }
-    const Largest a = largest_over_modes(
-        m,
-        [&](const Values& v) {
-            const std::vector<double> c = curve_values(v);
-            double top = 0.0;
-            for (std::size_t i : targets)
-                if (!(c[i] <= top)) top = c[i];
-            return top;
-        },
-        file);
-    e.amplitude = {a.value, a.lambda};
+    auto largest_of = [&](const std::vector<std::size_t>& curves) {
+        const Largest a = largest_over_modes(
+            m,
+            [&](const Values& v) {
+                const std::vector<double> c = curve_values(v);
+                double top = 0.0;
+                for (std::size_t i : curves) larger(top, c[i]);
+                return top;
+            },
+            file);
+        return Peak{a.value, a.lambda};
+    };
+    e.amplitude = largest_of(targets);
     if (with_stroke) {
-        const Largest s = largest_over_modes(m, [&](const Values& v) { return curve_values(v)[stroke]; }, file);
-        e.stroke = {s.value, s.lambda};
+        e.stroke = largest_of(strokes);
+        e.every_stroke = all_tuned ? e.stroke : largest_of(every);
     }
     return e;
 }
+
+Description with_frame_scaled(const Description& d, const std::vector<double>& OMEGA, double s) {
+    // Scale 1 is the description itself, not a copy rounded again.
+    if (s == 1.0) return d;
+    Description out = d;
+    for (TunedMass& t : out.tmds) {
+        const TmdValues v = tmd_values(t, OMEGA);
+        t.tuning = TunedMass::Tuning::stiffness;
+        t.tuning_value = v.stiffness;
+        t.damping = TunedMass::Damping::damping;
+        t.damping_value = v.damping;
+    }
+    for (double& k : out.KR) k *= s;
+    for (double& k : out.stiffnesses) k *= s;
+    return out;
+}
+
+namespace {
+
+// The objective of a description at every scale of a request: the worst
+// of them, and the largest stroke of every tuned mass over them when
+// asked for.
+struct Measured {
+    std::vector<Extremes> at;  // by scale
+    double worst = 0.0, worst_stroke = 0.0;
+};
+
+Measured measure_scaled(const Description& c, const std::vector<double>& OMEGA, const TuneRequest& q,
+                        const std::vector<double>& scales, bool with_stroke, const std::string& file) {
+    Measured out;
+    for (double s : scales) {
+        const Extremes e = measure(build_model(with_frame_scaled(c, OMEGA, s)), q, file, with_stroke);
+        out.at.push_back(e);
+        if (!(e.amplitude.value <= out.worst)) out.worst = e.amplitude.value;
+        if (!(e.every_stroke.value <= out.worst_stroke)) out.worst_stroke = e.every_stroke.value;
+    }
+    return out;
+}
+
+std::vector<double> request_scales(const TuneRequest& q) {
+    return q.robust > 0 ? std::vector<double>{1.0 - q.robust, 1.0, 1.0 + q.robust} : std::vector<double>{1.0};
+}
+
+// How far past a stroke limit a candidate's objective is pushed, per
+// fraction of the limit exceeded: searches in turn with steeper and
+// steeper penalties, each from the last one's best point.  A gentle one
+// finds where along the limit the minimum lies (a steep one alone walls
+// the simplex into the first corner of the limit and the box it meets);
+// the last, far steeper than the objective falls as a stroke grows (a
+// fraction of it per fraction of the stroke), puts it on the limit.
+constexpr double kStrokePenalties[] = {1.0, 10.0, 100.0, 1000.0};
+
+}  // namespace
 
 TuneResult tune(const Description& d, const TuneRequest& request) {
     require_table(d, request.objective == Objective::peak ? "load" : "random");
@@ -210,84 +294,202 @@ TuneResult tune(const Description& d, const TuneRequest& request) {
     TuneResult r;
     r.request = checked(d, given, request);
     const TuneRequest& q = r.request;
+    const std::vector<int32_t>& dampers = q.dampers;
+    const std::vector<double> scales = request_scales(q);
+    if (q.robust > 0) r.scales = scales;
+    const bool limited = q.stroke_limit > 0;
     r.ground = q.objective == Objective::peak ? given.ground : given.random_ground;
-    const TunedMass& t = d.tmds[static_cast<std::size_t>(q.damper - 1)];
 
     // A result shown or written must be a number: one beyond the range of
     // numbers ends the command, naming what and where.
-    auto refuse_overflow = [&](const char* tuning, const Extremes& e) {
-        auto check = [&](const Peak& p, const std::string& what) {
-            if (std::isfinite(p.value)) return;
+    auto refuse_overflow = [&](const char* tuning, const Tuning& x) {
+        auto check = [&](double value, double lambda, const std::string& what, bool at_lambda = true) {
+            if (std::isfinite(value)) return;
             throw Refused(d.path + ": " + what + " with the " + tuning + " tuning" +
-                          (q.objective == Objective::peak ? " at LAMBDA=" + shortest_text(p.lambda) : "") +
-                          " is beyond the range of numbers (" + shortest_text(p.value) + ")");
+                          (q.objective == Objective::peak && at_lambda ? " at LAMBDA=" + shortest_text(lambda) : "") +
+                          " is beyond the range of numbers (" + shortest_text(value) + ")");
         };
-        check(e.amplitude, objective_text(q));
-        check(e.stroke, std::string(q.objective == Objective::peak ? "the largest " : "the standard deviation of ") +
-                            "stroke of tuned mass " + std::to_string(q.damper));
+        const Extremes& e = x.extremes;
+        check(e.amplitude.value, e.amplitude.lambda, objective_text(q));
+        const std::string stroke =
+            std::string(q.objective == Objective::peak ? "the largest " : "the standard deviation of ") + "stroke of ";
+        check(e.stroke.value, e.stroke.lambda, stroke + "the tuned masses");
+        check(e.every_stroke.value, e.every_stroke.lambda, stroke + "every tuned mass");
+        for (std::size_t i = 0; i < x.at_scales.size(); ++i)
+            check(x.at_scales[i], 0.0, objective_text(q) + " at stiffness scale " + shortest_text(scales[i]), false);
+    };
+    // A tuning's every number: the objective at the described frame and at
+    // every scale.
+    auto assess = [&](Tuning& x, const Description& c) {
+        x.frequency_ratio = x.frequency_ratios.front();
+        x.damping_ratio = x.damping_ratios.front();
+        const Measured m = measure_scaled(c, given.OMEGA, q, scales, true, d.path);
+        x.extremes = m.at[scales.size() == 1 ? 0 : 1];
+        x.worst = m.worst;
+        x.worst_stroke = m.worst_stroke;
+        if (q.robust > 0)
+            for (const Extremes& e : m.at) {
+                x.at_scales.push_back(e.amplitude.value);
+                x.strokes_at_scales.push_back(e.every_stroke.value);
+            }
     };
 
-    const double own = tmd_values(t, given.OMEGA).frequency;
-    const double reference = given.OMEGA[static_cast<std::size_t>(t.mode - 1)];
-    r.given.frequency_ratio = own / reference;
-    r.given.damping_ratio = tmd_values(t, given.OMEGA).damping / (2.0 * t.mass * own);
-    r.given.extremes = measure(given, q, d.path);
-    refuse_overflow("given", r.given.extremes);
-
-    // The classical tuning for the mode nearest the damper's frequency,
-    // with the mass ratio to that mode's modal mass at the damper's storey.
+    // The given tuning, and the classical one of each damper for the mode
+    // nearest its frequency, with the mass ratio to that mode's modal mass
+    // at the damper's storey.
     const std::size_t LK = static_cast<std::size_t>(given.LK);
-    std::size_t nearest = 0;
-    for (std::size_t i = 1; i < LK; ++i)
-        if (std::fabs(given.OMEGA[i] - own) < std::fabs(given.OMEGA[nearest] - own)) nearest = i;
-    r.nearest_mode = static_cast<int32_t>(nearest) + 1;
-    auto phi = [&](std::size_t j) { return given.PHI[j * LK + nearest]; };
-    double modal = 0.0;
-    for (std::size_t i = 0; i < LK; ++i)
-        for (std::size_t j = 0; j < LK; ++j) modal += phi(i) * given.MR[j * LK + i] * phi(j);
-    const double at_storey = phi(static_cast<std::size_t>(t.storey - 1));
-    r.start = r.given;
-    r.start_name = "given";
-    if (at_storey != 0.0 && modal > 0.0) {
-        const double mu = t.mass / (modal / (at_storey * at_storey));
-        r.mass_ratio = mu;
-        const ClassicalTuning c = classical_tuning(q.objective, r.ground, mu);
-        r.start_name = c.name;
-        r.start.frequency_ratio = given.OMEGA[nearest] * c.frequency_ratio / reference;
-        r.start.damping_ratio = c.damping_ratio;
-        try {
-            r.start.extremes = measure(
-                build_model(with_tuning(d, q.damper, r.start.frequency_ratio, r.start.damping_ratio)), q, d.path);
-        } catch (const Refused&) {
-            r.start.extremes.amplitude.value = kInfinite;
-        }
-        if (!std::isfinite(r.start.extremes.amplitude.value)) {
-            r.start = r.given;
-            r.start_name = "given";
+    std::vector<double> given_x, start_x;
+    bool classical = true;
+    for (int32_t damper : dampers) {
+        const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
+        const TmdValues v = tmd_values(t, given.OMEGA);
+        const double own = v.frequency;
+        const double reference = given.OMEGA[static_cast<std::size_t>(t.mode - 1)];
+        given_x.push_back(own / reference);
+        given_x.push_back(v.damping / (2.0 * t.mass * own));
+        std::size_t nearest = 0;
+        for (std::size_t i = 1; i < LK; ++i)
+            if (std::fabs(given.OMEGA[i] - own) < std::fabs(given.OMEGA[nearest] - own)) nearest = i;
+        r.nearest_modes.push_back(static_cast<int32_t>(nearest) + 1);
+        auto phi = [&](std::size_t j) { return given.PHI[j * LK + nearest]; };
+        double modal = 0.0;
+        for (std::size_t i = 0; i < LK; ++i)
+            for (std::size_t j = 0; j < LK; ++j) modal += phi(i) * given.MR[j * LK + i] * phi(j);
+        const double at_storey = phi(static_cast<std::size_t>(t.storey - 1));
+        double mu = 0.0;
+        if (at_storey != 0.0 && modal > 0.0) mu = t.mass / (modal / (at_storey * at_storey));
+        r.mass_ratios.push_back(mu);
+        if (mu > 0) {
+            const ClassicalTuning c = classical_tuning(q.objective, r.ground, mu);
+            r.start_name = c.name;
+            start_x.push_back(given.OMEGA[nearest] * c.frequency_ratio / reference);
+            start_x.push_back(c.damping_ratio);
+        } else {
+            classical = false;
         }
     }
-
-    // The objective of a candidate: one whose model cannot be built or
-    // whose value is not a number ranks last.
-    auto objective = [&](const std::vector<double>& x) {
-        stop_if_interrupted();
+    r.nearest_mode = r.nearest_modes.front();
+    r.mass_ratio = r.mass_ratios.front();
+    auto tuning_of = [&](const std::vector<double>& x) {
+        Tuning t;
+        for (std::size_t i = 0; i < dampers.size(); ++i) {
+            t.frequency_ratios.push_back(x[2 * i]);
+            t.damping_ratios.push_back(x[2 * i + 1]);
+        }
+        return t;
+    };
+    r.given = tuning_of(given_x);
+    assess(r.given, d);
+    refuse_overflow("given", r.given);
+    r.start = r.given;
+    if (classical) {
+        r.start = tuning_of(start_x);
         try {
-            const Model m = build_model(with_tuning(d, q.damper, x[0], x[1]));
-            return measure(m, q, d.path, false).amplitude.value;
+            assess(r.start, with_tunings(d, dampers, start_x));
         } catch (const Refused&) {
-            return kInfinite;
+            r.start.worst = kInfinite;
+        }
+        classical = std::isfinite(r.start.worst) && std::isfinite(r.start.extremes.amplitude.value);
+    }
+    if (!classical) {
+        r.start = r.given;
+        r.start_name = "given";
+        start_x = given_x;
+    }
+
+    std::vector<Bound> bounds;
+    for (std::size_t i = 0; i < dampers.size(); ++i)
+        for (const Bound& b : tuning_bounds()) bounds.push_back(b);
+    // A simplex of more parameters takes more steps to shrink: three
+    // dampers of the 20-storey example take about 3200 evaluations.
+    MinimizerSettings settings;
+    settings.max_evaluations *= static_cast<int>(dampers.size());
+    const Minimizer search(bounds, settings);
+    int evaluations = 0;
+    // The worst objective of a candidate and its largest stroke: one whose
+    // model cannot be built or whose value is not a number ranks last.
+    auto candidate = [&](const std::vector<double>& x, bool with_stroke) {
+        stop_if_interrupted();
+        ++evaluations;
+        try {
+            return measure_scaled(with_tunings(d, dampers, x), given.OMEGA, q, scales, with_stroke, d.path);
+        } catch (const Refused&) {
+            Measured m;
+            m.worst = m.worst_stroke = kInfinite;
+            return m;
         }
     };
-    const Minimum best =
-        Minimizer(tuning_bounds()).minimize(objective, {r.start.frequency_ratio, r.start.damping_ratio});
-    r.evaluations = best.evaluations;
+    Minimum best = search.minimize([&](const std::vector<double>& x) { return candidate(x, false).worst; }, start_x);
+    if (limited) {
+        const Measured unlimited = candidate(best.x, true);
+        r.unlimited_stroke = unlimited.worst_stroke;
+        r.limit_binds = !(unlimited.worst_stroke <= q.stroke_limit);
+    }
+    if (r.limit_binds) {
+        // The objective where every stroke keeps the limit, pushed up beyond
+        // it in proportion to the excess; the answer is the best candidate
+        // seen that keeps it, so a limit met only to the search's tolerance
+        // is never reported as met.
+        std::vector<double> kept;
+        double kept_value = kInfinite;
+        double penalty = 0.0;
+        auto penalised = [&](const std::vector<double>& x) {
+            const Measured m = candidate(x, true);
+            if (m.worst_stroke <= q.stroke_limit) {
+                if (m.worst < kept_value) kept_value = m.worst, kept = x;
+                return m.worst;
+            }
+            return m.worst * (1.0 + penalty * (m.worst_stroke / q.stroke_limit - 1.0));
+        };
+        auto penalised_searches = [&](std::vector<double> from) {
+            Minimum last;
+            for (double p : kStrokePenalties) {
+                penalty = p;
+                last = search.minimize(penalised, from);
+                from = last.x;
+            }
+            return last;
+        };
+        Minimum limited_best = penalised_searches(start_x);
+        if (kept.empty()) {
+            // No candidate kept it: the smallest stroke the bounds allow
+            // tells whether any tuning can.
+            const Minimum smallest =
+                search.minimize([&](const std::vector<double>& x) { return candidate(x, true).worst_stroke; }, start_x);
+            if (!(smallest.value <= q.stroke_limit)) {
+                char found[32];
+                std::snprintf(found, sizeof found, "%.6g", smallest.value);
+                throw Refused(where(d.path, 0, "--stroke-limit",
+                                    "no tuning within the search's bounds keeps every tuned mass's stroke at or below " +
+                                        shortest_text(q.stroke_limit) + ": the smallest found is " + found));
+            }
+            kept = smallest.x;
+            kept_value = candidate(kept, false).worst;
+            limited_best = penalised_searches(smallest.x);
+        }
+        best.x = kept;
+        best.value = kept_value;
+        best.status = limited_best.status;
+    }
+    r.evaluations = evaluations;
     r.status = best.status;
-    r.tuned.frequency_ratio = best.x[0];
-    r.tuned.damping_ratio = best.x[1];
-    r.tuned.extremes =
-        measure(build_model(with_tuning(d, q.damper, best.x[0], best.x[1])), q, d.path);
-    refuse_overflow("tuned", r.tuned.extremes);
+    r.tuned = tuning_of(best.x);
+    assess(r.tuned, with_tunings(d, dampers, best.x));
+    refuse_overflow("tuned", r.tuned);
     return r;
+}
+
+std::vector<double> detune(const Description& d, TuneRequest& request, const std::vector<double>& scales) {
+    require_table(d, request.objective == Objective::peak ? "load" : "random");
+    const Model given = build_model(d);
+    request = checked(d, given, request, false);
+    const TuneRequest& q = request;
+    std::vector<double> out;
+    for (double s : scales) {
+        stop_if_interrupted();
+        out.push_back(measure(build_model(with_frame_scaled(d, given.OMEGA, s)), q, d.path, false).amplitude.value);
+    }
+    return out;
 }
 
 }  // namespace design

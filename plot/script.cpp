@@ -255,6 +255,8 @@ Axis amplitude_axis(const Curves& c, bool log) {
 // generous for every format, so that the estimate never falls short.
 constexpr double kPanelLeft = 0.11, kPanelRight = 0.97, kPanelBottom = 0.53;
 constexpr double kCharWidth = 0.0100, kLineHeight = 0.027;
+// A single panel (no phase below it) reaches down to the axis's name.
+constexpr double kSingleBottom = 0.11;
 
 bool has_right_axis(const Curves& c) {
     return std::any_of(c.series.begin(), c.series.end(), [](const Series& s) { return s.right_axis; });
@@ -283,7 +285,7 @@ std::size_t characters(const std::string& s) {
 // neither one another nor the points.
 constexpr std::size_t kMaxTexts = 3;
 
-std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
+std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis, const Style& style) {
     std::vector<std::size_t> peak(c.series.size()), order(c.series.size());
     for (std::size_t k = 0; k < c.series.size(); ++k) {
         peak[k] = index_of_max(c.series[k].amplitude.y);
@@ -311,13 +313,15 @@ std::string maximum_labels(const Curves& c, const Texts& t, const Axis& axis) {
         if (!axis.set || right) continue;
         marks.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top)});
         if (rank >= kMaxTexts) continue;
-        words.push_back("max " + number(top) + " " + t.at + " " + (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
-                        (c.hz ? " Hz" : " rad/s"));
+        words.push_back("max " + number(top) + " " + t.at + " " +
+                        (!style.x_label.empty() ? style.x_symbol + " = " + number(amplitude.x[i])
+                                                : (c.hz ? "f = " : "λ = ") + number(amplitude.x[i]) +
+                                                      (c.hz ? " Hz" : " rad/s")));
         texts.push_back({(amplitude.x[i] - r.lo) / (r.hi - r.lo), axis.height(top), characters(words.back())});
         who.push_back(k);
     }
     const double char_w = kCharWidth / (panel_right(c) - kPanelLeft);
-    const double line_h = kLineHeight / (panel_top(c) - kPanelBottom);
+    const double line_h = kLineHeight / (panel_top(c) - (style.x_label.empty() ? kPanelBottom : kSingleBottom));
     const std::vector<Placement> places = place_texts(texts, marks, char_w, line_h);
     for (std::size_t n = 0; n < places.size(); ++n) {
         const std::size_t k = who[n];
@@ -399,8 +403,10 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set encoding utf8\n";
     s += std::string(kTerminals[static_cast<int>(format)]) + "\n";
     s += "set output " + file_name(output) + "\n";
+    const bool single = !style.x_label.empty();
     for (std::size_t k = 0; k < c.series.size(); ++k)
-        s += datablock(block_name(true, k), c.series[k].amplitude) + datablock(block_name(false, k), c.series[k].phase);
+        s += datablock(block_name(true, k), c.series[k].amplitude) +
+             (single ? "" : datablock(block_name(false, k), c.series[k].phase));
     s += "set multiplot title " + shown(title) + " font ',14'\n";
     // Both panels share the frequency axis: the same range and the same
     // left and right edges.
@@ -410,9 +416,12 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
     s += "set grid xtics ytics linecolor rgb '#d0d0d0'\nset mxtics 2\n";
 
     s += "# amplitude\n";
-    s += "set tmargin at screen " + shortest(panel_top(c)) + "\nset bmargin at screen " + shortest(kPanelBottom) + "\n";
-    s += "set format x ''\nunset xlabel\n";
-    s += "set ylabel " + shown(std::string(t.amplitude[static_cast<int>(c.quantity)]) + style.amplitude_unit) + "\n";
+    s += "set tmargin at screen " + shortest(panel_top(c)) + "\nset bmargin at screen " +
+         shortest(single ? kSingleBottom : kPanelBottom) + "\n";
+    s += single ? "set format x '%g'\nset xlabel " + shown(style.x_label) + "\n" : "set format x ''\nunset xlabel\n";
+    s += "set ylabel " +
+         shown(single ? style.y_label : std::string(t.amplitude[static_cast<int>(c.quantity)]) + style.amplitude_unit) +
+         "\n";
     const Axis axis = amplitude_axis(c, style.log);
     s += style.log ? "set logscale y\nset format y '10^{%T}'\n" : "set format y '%g'\n";
     s += axis.set ? "set yrange [" + shortest(axis.lo) + ":" + shortest(axis.hi) + "]\n"
@@ -424,9 +433,10 @@ std::string gnuplot_script(const Curves& c, const Style& style, Format format, s
         s += style.log ? "set logscale y2\n" : "set y2range [0:*]\n";
     }
     s += natural_lines(c, true);
-    s += maximum_labels(c, t, axis);
+    s += maximum_labels(c, t, axis, style);
     s += plot_command(c, t, true);
     if (has_right_axis(c)) s += "unset y2label\nunset y2tics\nunset logscale y2\n";
+    if (single) return s + "unset multiplot\nunset output\n";
 
     s += "# phase\n";
     s += "unset arrow\nunset label\nunset key\nunset logscale y\nset autoscale y\nset format y '%g'\n";

@@ -19,6 +19,10 @@ struct Style {
     std::string title;  // empty: a title made from the file name
     std::string file;   // the file drawn, for the default title
     std::string amplitude_unit;  // after the amplitude axis's name, e.g. " [m]"; empty: none
+    // A single panel of values against another variable than the forcing
+    // frequency (a frame's stiffness scale), when x_label is not empty: the
+    // axes' names, the variable's symbol in the maxima's texts; no phase.
+    std::string x_label, y_label, x_symbol;
 };
 
 // The picture's format from the extension of its path (.svg, .png, .pdf).

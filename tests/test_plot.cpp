@@ -1077,3 +1077,43 @@ TEST(PlotCommand, InterruptedWhileAFifoWaitsExitsAsTheSignal) {
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), std::filesystem::directory_iterator()), 1);
     }
 }
+
+// A single panel against another variable than frequency: its own axis
+// names and the symbol in the maxima's texts, and no phase panel; the
+// resonance curves keep both panels.
+TEST(Script, ASinglePanelHasItsOwnAxesAndNoPhase) {
+    struct Row {
+        int line;
+        std::string x_label, y_label, symbol;
+        bool phase;          // a phase panel drawn
+        std::string wanted;  // in the script
+    } rows[] = {
+        {__LINE__, "stiffness scale", "peak [m]", "scale", false, "max 0.5 at scale = 1"},
+        {__LINE__, "", "", "", true, "rad/s"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        plot::Curves c;
+        c.from = 0.9, c.to = 1.1, c.steps = 3;
+        plot::Series s;
+        s.unknown = 1;
+        s.label = "peak";
+        s.amplitude = {{0.9, 1.0, 1.1}, {0.4, 0.5, 0.3}};
+        s.phase = {{0.9, 1.0, 1.1}, {0.0, 0.0, 0.0}};
+        c.series.push_back(s);
+        plot::Style style;
+        style.lang = plot::Lang::en;
+        style.x_label = row.x_label;
+        style.y_label = row.y_label;
+        style.x_symbol = row.symbol;
+        const std::string script = plot::gnuplot_script(c, style, plot::Format::svg, "out.svg");
+        EXPECT_EQ(script.find("$phase1") != std::string::npos, row.phase);
+        EXPECT_EQ(script.find("# phase") != std::string::npos, row.phase);
+        EXPECT_NE(script.find(row.wanted), std::string::npos) << script;
+        if (!row.phase) {
+            EXPECT_NE(script.find("set xlabel 'stiffness scale'"), std::string::npos);
+            EXPECT_NE(script.find("set ylabel 'peak [m]'"), std::string::npos);
+        }
+        EXPECT_NE(script.find("unset multiplot"), std::string::npos);
+    }
+}

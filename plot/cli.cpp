@@ -191,7 +191,11 @@ public:
 // the picture, and puts every output in place.
 int make_outputs(const Options& o, const std::vector<double>& natural) {
     const std::string output = picture_name(o);
-    const Style style{o.lang, o.log, o.title, o.file.substr(o.file.rfind('/') + 1)};
+    Style style;
+    style.lang = o.lang;
+    style.log = o.log;
+    style.title = o.title;
+    style.file = o.file.substr(o.file.rfind('/') + 1);
     const Format format = *format_of(output);
 
     std::vector<std::unique_ptr<Output>> outs;

@@ -1,6 +1,8 @@
 #include "design/response.h"
 
+#include <Eigen/Dense>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <utility>
 
@@ -144,6 +146,39 @@ Point response_at(Stepper& s, const Model& m, double LAMBDA) {
         return p;
     }
     static_cast<Values&>(p) = values_of(m, refined, refined, LAMBDA);
+    return p;
+}
+
+Point response_direct(const Model& m, double LAMBDA) {
+    using Complex = std::complex<double>;
+    const Eigen::Index NU = m.NU;
+    const std::size_t n = static_cast<std::size_t>(NU);
+    Eigen::MatrixXcd D(NU, NU);
+    // Each element as the step builds it, so both see the same numbers.
+    for (Eigen::Index j = 0; j < NU; ++j)
+        for (Eigen::Index i = 0; i < NU; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * n + static_cast<std::size_t>(i);
+            D(i, j) = Complex(m.KS[k] - (m.MS[k] * LAMBDA) * LAMBDA, m.CS[k] * LAMBDA);
+        }
+    Eigen::VectorXcd f(NU);
+    for (std::size_t i = 0; i < n; ++i)
+        f(static_cast<Eigen::Index>(i)) =
+            Complex(i < m.load_cos.size() ? m.load_cos[i] : 0.0, i < m.load_sin.size() ? -m.load_sin[i] : 0.0);
+    Point p;
+    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(D);
+    const auto pivots = lu.matrixLU().diagonal();
+    for (Eigen::Index i = 0; i < NU; ++i)
+        if (pivots(i) == Complex(0.0, 0.0)) {
+            p.singular = true;
+            return p;
+        }
+    const Eigen::VectorXcd z = lu.solve(f);
+    std::vector<double> x(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = z(static_cast<Eigen::Index>(i)).real();
+        x[i + n] = -z(static_cast<Eigen::Index>(i)).imag();
+    }
+    static_cast<Values&>(p) = values_of(m, x, x, LAMBDA);
     return p;
 }
 

@@ -57,6 +57,15 @@ struct Point : Values {
 };
 Point response_at(Stepper& s, const Model& m, double LAMBDA);
 
+// The same response from one complex factorisation of the dynamic
+// stiffness, (K - LAMBDA^2 M + i LAMBDA C) z = PC - i PS with u = Re(z
+// e^{i LAMBDA t}) = AC cos + AS sin, of order NU instead of 2 NU and
+// without the step's own check: for a search that evaluates thousands of
+// candidates at hundreds of frequencies each.  Agrees with response_at to
+// rounding amplified by the system's condition; what is shown or written
+// comes from response_at.
+Point response_direct(const Model& m, double LAMBDA);
+
 // The CSV of the response: lambda (or f_hz), amplitude_k,phase_k for every
 // unknown, acceleration_k for every unknown, stroke_t for every tuned
 // mass, drift_k for every storey, drift_ratio_k with heights, base_shear

@@ -1,8 +1,6 @@
 #include "design/response.h"
 
-#include <Eigen/Dense>
 #include <cmath>
-#include <complex>
 #include <numbers>
 #include <utility>
 
@@ -32,7 +30,7 @@ std::pair<double, double> relative_parts(const std::vector<double>& x, int32_t N
 // u = AC cos + AS sin, u' has the parts (LAMBDA AS, -LAMBDA AC) and u''
 // the parts -LAMBDA^2 (AC, AS); the ground adds (A, B) to the latter.
 Values values_of(const Model& m, const std::vector<double>& printed, const std::vector<double>& refined,
-                 double LAMBDA) {
+                 double LAMBDA, bool phases = true) {
     const std::size_t NU = static_cast<std::size_t>(m.NU);
     const double l2 = LAMBDA * LAMBDA;
     const double A = m.ground ? m.ground_cos : 0.0, B = m.ground ? m.ground_sin : 0.0;
@@ -41,15 +39,15 @@ Values values_of(const Model& m, const std::vector<double>& printed, const std::
         const std::vector<double>& x = k < static_cast<std::size_t>(m.LK) ? printed : refined;
         const double ac = x[k], as = x[k + NU];
         v.amplitude.push_back(amplitude(ac, as));
-        v.phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
+        if (phases) v.phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
         const double gc = -l2 * refined[k] + A, gs = -l2 * refined[k + NU] + B;
         v.acceleration.push_back(amplitude(gc, gs));
-        v.acceleration_phase.push_back(wrap_phase(std::atan2(gs, gc) * kDegrees));
+        if (phases) v.acceleration_phase.push_back(wrap_phase(std::atan2(gs, gc) * kDegrees));
     }
     for (std::size_t t = 0; t < m.tmd_storey.size(); ++t) {
         const auto [ac, as] = relative_parts(refined, m.NU, m.LK + static_cast<int32_t>(t) + 1, m.tmd_storey[t]);
         v.stroke.push_back(amplitude(ac, as));
-        v.stroke_phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
+        if (phases) v.stroke_phase.push_back(wrap_phase(std::atan2(as, ac) * kDegrees));
     }
     if (m.shear_frame) {
         for (int32_t k = 1; k <= m.LK; ++k) {
@@ -149,36 +147,110 @@ Point response_at(Stepper& s, const Model& m, double LAMBDA) {
     return p;
 }
 
+namespace {
+
+// Solves (W + i V) z = f in place by Gaussian elimination with row
+// exchanges, the pivot the element of largest |re| + |im| in its column:
+// the real and imaginary parts kept apart (column-major, order n), so the
+// products are plain real ones and the inner loops run down contiguous
+// columns.  On return fr, fi hold z; false when a pivot is zero.
+bool solve_complex(std::vector<double>& ar, std::vector<double>& ai, std::vector<double>& fr,
+                   std::vector<double>& fi, std::size_t n) {
+    auto at = [n](std::size_t i, std::size_t j) { return j * n + i; };
+    for (std::size_t k = 0; k < n; ++k) {
+        std::size_t p = k;
+        double largest = -1.0;
+        for (std::size_t i = k; i < n; ++i) {
+            const double size = std::fabs(ar[at(i, k)]) + std::fabs(ai[at(i, k)]);
+            if (size > largest) largest = size, p = i;
+        }
+        if (!(largest > 0.0)) return false;
+        if (p != k) {
+            for (std::size_t j = k; j < n; ++j) {
+                std::swap(ar[at(k, j)], ar[at(p, j)]);
+                std::swap(ai[at(k, j)], ai[at(p, j)]);
+            }
+            std::swap(fr[k], fr[p]);
+            std::swap(fi[k], fi[p]);
+        }
+        // The multipliers l_i = a_ik / a_kk, by the pivot's reciprocal
+        // formed without overflow.
+        const double pr = ar[at(k, k)], pi = ai[at(k, k)];
+        double rr, ri;
+        if (std::fabs(pr) >= std::fabs(pi)) {
+            const double t = pi / pr, d = pr + pi * t;
+            rr = 1.0 / d, ri = -t / d;
+        } else {
+            const double t = pr / pi, d = pr * t + pi;
+            rr = t / d, ri = -1.0 / d;
+        }
+        for (std::size_t i = k + 1; i < n; ++i) {
+            const double xr = ar[at(i, k)], xi = ai[at(i, k)];
+            ar[at(i, k)] = xr * rr - xi * ri;
+            ai[at(i, k)] = xr * ri + xi * rr;
+        }
+        const double* lr = &ar[at(0, k)];
+        const double* li = &ai[at(0, k)];
+        for (std::size_t j = k + 1; j < n; ++j) {
+            const double ur = ar[at(k, j)], ui = ai[at(k, j)];
+            double* cr = &ar[at(0, j)];
+            double* ci = &ai[at(0, j)];
+            for (std::size_t i = k + 1; i < n; ++i) {
+                cr[i] -= lr[i] * ur - li[i] * ui;
+                ci[i] -= lr[i] * ui + li[i] * ur;
+            }
+        }
+        const double br = fr[k], bi = fi[k];
+        for (std::size_t i = k + 1; i < n; ++i) {
+            fr[i] -= lr[i] * br - li[i] * bi;
+            fi[i] -= lr[i] * bi + li[i] * br;
+        }
+    }
+    for (std::size_t k = n; k-- > 0;) {
+        double sr = fr[k], si = fi[k];
+        for (std::size_t j = k + 1; j < n; ++j) {
+            sr -= ar[at(k, j)] * fr[j] - ai[at(k, j)] * fi[j];
+            si -= ar[at(k, j)] * fi[j] + ai[at(k, j)] * fr[j];
+        }
+        const double pr = ar[at(k, k)], pi = ai[at(k, k)];
+        // (sr + i si) / (pr + i pi), scaled as the reciprocal above.
+        if (std::fabs(pr) >= std::fabs(pi)) {
+            const double t = pi / pr, d = pr + pi * t;
+            fr[k] = (sr + si * t) / d, fi[k] = (si - sr * t) / d;
+        } else {
+            const double t = pr / pi, d = pr * t + pi;
+            fr[k] = (sr * t + si) / d, fi[k] = (si * t - sr) / d;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 Point response_direct(const Model& m, double LAMBDA) {
-    using Complex = std::complex<double>;
-    const Eigen::Index NU = m.NU;
-    const std::size_t n = static_cast<std::size_t>(NU);
-    Eigen::MatrixXcd D(NU, NU);
+    const std::size_t n = static_cast<std::size_t>(m.NU);
+    std::vector<double> ar(n * n), ai(n * n), fr(n, 0.0), fi(n, 0.0);
     // Each element as the step builds it, so both see the same numbers.
-    for (Eigen::Index j = 0; j < NU; ++j)
-        for (Eigen::Index i = 0; i < NU; ++i) {
-            const std::size_t k = static_cast<std::size_t>(j) * n + static_cast<std::size_t>(i);
-            D(i, j) = Complex(m.KS[k] - (m.MS[k] * LAMBDA) * LAMBDA, m.CS[k] * LAMBDA);
-        }
-    Eigen::VectorXcd f(NU);
-    for (std::size_t i = 0; i < n; ++i)
-        f(static_cast<Eigen::Index>(i)) =
-            Complex(i < m.load_cos.size() ? m.load_cos[i] : 0.0, i < m.load_sin.size() ? -m.load_sin[i] : 0.0);
+    for (std::size_t k = 0; k < n * n; ++k) {
+        ar[k] = m.KS[k] - (m.MS[k] * LAMBDA) * LAMBDA;
+        ai[k] = m.CS[k] * LAMBDA;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i < m.load_cos.size()) fr[i] = m.load_cos[i];
+        if (i < m.load_sin.size()) fi[i] = -m.load_sin[i];
+    }
     Point p;
-    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(D);
-    const auto pivots = lu.matrixLU().diagonal();
-    for (Eigen::Index i = 0; i < NU; ++i)
-        if (pivots(i) == Complex(0.0, 0.0)) {
-            p.singular = true;
-            return p;
-        }
-    const Eigen::VectorXcd z = lu.solve(f);
+    if (!solve_complex(ar, ai, fr, fi, n)) {
+        p.singular = true;
+        return p;
+    }
     std::vector<double> x(2 * n);
     for (std::size_t i = 0; i < n; ++i) {
-        x[i] = z(static_cast<Eigen::Index>(i)).real();
-        x[i + n] = -z(static_cast<Eigen::Index>(i)).imag();
+        x[i] = fr[i];
+        x[i + n] = -fi[i];
     }
-    static_cast<Values&>(p) = values_of(m, x, x, LAMBDA);
+    // A search looks at amplitudes only: the phases are left out.
+    static_cast<Values&>(p) = values_of(m, x, x, LAMBDA, false);
     return p;
 }
 

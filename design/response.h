@@ -62,8 +62,8 @@ Point response_at(Stepper& s, const Model& m, double LAMBDA);
 // e^{i LAMBDA t}) = AC cos + AS sin, of order NU instead of 2 NU and
 // without the step's own check: for a search that evaluates thousands of
 // candidates at hundreds of frequencies each.  Agrees with response_at to
-// rounding amplified by the system's condition; what is shown or written
-// comes from response_at.
+// rounding amplified by the system's condition; the phases are left
+// empty.  What is shown or written comes from response_at.
 Point response_direct(const Model& m, double LAMBDA);
 
 // The CSV of the response: lambda (or f_hz), amplitude_k,phase_k for every

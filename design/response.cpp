@@ -153,14 +153,20 @@ namespace {
 // exchanges, the pivot the element of largest |re| + |im| in its column:
 // the real and imaginary parts kept apart (column-major, order n), so the
 // products are plain real ones and the inner loops run down contiguous
-// columns.  On return fr, fi hold z; false when a pivot is zero.
+// columns.  A frame's system is mostly zeros (a shear frame's is
+// tridiagonal but for its dampers' rows and columns): each step works only
+// down to its column's last element that is not zero and only on the
+// columns whose pivot-row element is not, which changes no result.  On
+// return fr, fi hold z; false when a pivot is zero.
 bool solve_complex(std::vector<double>& ar, std::vector<double>& ai, std::vector<double>& fr,
                    std::vector<double>& fi, std::size_t n) {
     auto at = [n](std::size_t i, std::size_t j) { return j * n + i; };
     for (std::size_t k = 0; k < n; ++k) {
+        std::size_t end = n;  // one past the column's last element that is not zero
+        while (end > k + 1 && ar[at(end - 1, k)] == 0.0 && ai[at(end - 1, k)] == 0.0) --end;
         std::size_t p = k;
         double largest = -1.0;
-        for (std::size_t i = k; i < n; ++i) {
+        for (std::size_t i = k; i < end; ++i) {
             const double size = std::fabs(ar[at(i, k)]) + std::fabs(ai[at(i, k)]);
             if (size > largest) largest = size, p = i;
         }
@@ -184,7 +190,7 @@ bool solve_complex(std::vector<double>& ar, std::vector<double>& ai, std::vector
             const double t = pr / pi, d = pr * t + pi;
             rr = t / d, ri = -1.0 / d;
         }
-        for (std::size_t i = k + 1; i < n; ++i) {
+        for (std::size_t i = k + 1; i < end; ++i) {
             const double xr = ar[at(i, k)], xi = ai[at(i, k)];
             ar[at(i, k)] = xr * rr - xi * ri;
             ai[at(i, k)] = xr * ri + xi * rr;
@@ -193,15 +199,16 @@ bool solve_complex(std::vector<double>& ar, std::vector<double>& ai, std::vector
         const double* li = &ai[at(0, k)];
         for (std::size_t j = k + 1; j < n; ++j) {
             const double ur = ar[at(k, j)], ui = ai[at(k, j)];
+            if (ur == 0.0 && ui == 0.0) continue;
             double* cr = &ar[at(0, j)];
             double* ci = &ai[at(0, j)];
-            for (std::size_t i = k + 1; i < n; ++i) {
+            for (std::size_t i = k + 1; i < end; ++i) {
                 cr[i] -= lr[i] * ur - li[i] * ui;
                 ci[i] -= lr[i] * ui + li[i] * ur;
             }
         }
         const double br = fr[k], bi = fi[k];
-        for (std::size_t i = k + 1; i < n; ++i) {
+        for (std::size_t i = k + 1; i < end; ++i) {
             fr[i] -= lr[i] * br - li[i] * bi;
             fi[i] -= lr[i] * bi + li[i] * br;
         }

@@ -220,9 +220,13 @@ Largest largest_over_modes(const Model& m, const std::function<double(const Valu
     std::sort(lambda.begin(), lambda.end());
     lambda.erase(std::unique(lambda.begin(), lambda.end()), lambda.end());
     std::optional<Stepper> stepper;
-    if (how == Solution::step) stepper.emplace(m.LK, m.NU, m.MS, m.CS, m.KS, m.load_cos, m.load_sin);
+    std::optional<DirectSolver> direct;
+    if (how == Solution::step)
+        stepper.emplace(m.LK, m.NU, m.MS, m.CS, m.KS, m.load_cos, m.load_sin);
+    else
+        direct.emplace(m);
     auto at = [&](double l) {
-        const Point p = stepper ? response_at(*stepper, m, l) : response_direct(m, l);
+        const Point p = stepper ? response_at(*stepper, m, l) : direct->at(l);
         if (p.singular) throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(l));
         return of(p);
     };

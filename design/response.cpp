@@ -1,6 +1,7 @@
 #include "design/response.h"
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <utility>
 
@@ -29,8 +30,16 @@ std::pair<double, double> relative_parts(const std::vector<double>& x, int32_t N
 // printed (the program's own values), everything else from refined.  With
 // u = AC cos + AS sin, u' has the parts (LAMBDA AS, -LAMBDA AC) and u''
 // the parts -LAMBDA^2 (AC, AS); the ground adds (A, B) to the latter.
+// A search's values: no phases, and the base shear from r^T K and r^T C
+// formed once for the model (summed in another order, so equal to the
+// step's to rounding only).
+struct SearchSums {
+    std::vector<double> kr, cr;
+};
+
 Values values_of(const Model& m, const std::vector<double>& printed, const std::vector<double>& refined,
-                 double LAMBDA, bool phases = true) {
+                 double LAMBDA, const SearchSums* search = nullptr) {
+    const bool phases = search == nullptr;
     const std::size_t NU = static_cast<std::size_t>(m.NU);
     const double l2 = LAMBDA * LAMBDA;
     const double A = m.ground ? m.ground_cos : 0.0, B = m.ground ? m.ground_sin : 0.0;
@@ -57,7 +66,14 @@ Values values_of(const Model& m, const std::vector<double>& printed, const std::
                 v.drift_ratio.push_back(v.drift.back() / m.heights[static_cast<std::size_t>(k - 1)]);
         }
     }
-    if (!m.influence.empty()) {
+    if (!m.influence.empty() && search != nullptr) {
+        double bc = 0.0, bs = 0.0;
+        for (std::size_t j = 0; j < NU; ++j) {
+            bc += search->kr[j] * refined[j] + LAMBDA * search->cr[j] * refined[j + NU];
+            bs += search->kr[j] * refined[j + NU] - LAMBDA * search->cr[j] * refined[j];
+        }
+        v.base_shear.push_back(amplitude(bc, bs));
+    } else if (!m.influence.empty()) {
         // r^T (K u + C u'): what the springs and dashpots pass to the
         // supports, the proportional damping's part to the ground included.
         double bc = 0.0, bs = 0.0;
@@ -234,32 +250,58 @@ bool solve_complex(std::vector<double>& ar, std::vector<double>& ai, std::vector
 
 }  // namespace
 
-Point response_direct(const Model& m, double LAMBDA) {
+struct DirectSolver::Work {
+    std::vector<double> ar, ai, fr, fi, x;
+    SearchSums sums;
+};
+
+DirectSolver::DirectSolver(const Model& m) : m_(m), work_(std::make_unique<Work>()) {
     const std::size_t n = static_cast<std::size_t>(m.NU);
-    std::vector<double> ar(n * n), ai(n * n), fr(n, 0.0), fi(n, 0.0);
+    if (!m.influence.empty()) {
+        work_->sums.kr.assign(n, 0.0);
+        work_->sums.cr.assign(n, 0.0);
+        for (std::size_t j = 0; j < n; ++j)
+            for (std::size_t i = 0; i < n; ++i) {
+                work_->sums.kr[j] += m.influence[i] * m.KS[j * n + i];
+                work_->sums.cr[j] += m.influence[i] * m.CS[j * n + i];
+            }
+    }
+}
+
+DirectSolver::~DirectSolver() = default;
+
+Point DirectSolver::at(double LAMBDA) {
+    const Model& m = m_;
+    Work& w = *work_;
+    const std::size_t n = static_cast<std::size_t>(m.NU);
+    w.ar.resize(n * n);
+    w.ai.resize(n * n);
+    w.fr.assign(n, 0.0);
+    w.fi.assign(n, 0.0);
     // Each element as the step builds it, so both see the same numbers.
     for (std::size_t k = 0; k < n * n; ++k) {
-        ar[k] = m.KS[k] - (m.MS[k] * LAMBDA) * LAMBDA;
-        ai[k] = m.CS[k] * LAMBDA;
+        w.ar[k] = m.KS[k] - (m.MS[k] * LAMBDA) * LAMBDA;
+        w.ai[k] = m.CS[k] * LAMBDA;
     }
     for (std::size_t i = 0; i < n; ++i) {
-        if (i < m.load_cos.size()) fr[i] = m.load_cos[i];
-        if (i < m.load_sin.size()) fi[i] = -m.load_sin[i];
+        if (i < m.load_cos.size()) w.fr[i] = m.load_cos[i];
+        if (i < m.load_sin.size()) w.fi[i] = -m.load_sin[i];
     }
     Point p;
-    if (!solve_complex(ar, ai, fr, fi, n)) {
+    if (!solve_complex(w.ar, w.ai, w.fr, w.fi, n)) {
         p.singular = true;
         return p;
     }
-    std::vector<double> x(2 * n);
+    w.x.resize(2 * n);
     for (std::size_t i = 0; i < n; ++i) {
-        x[i] = fr[i];
-        x[i + n] = -fi[i];
+        w.x[i] = w.fr[i];
+        w.x[i + n] = -w.fi[i];
     }
-    // A search looks at amplitudes only: the phases are left out.
-    static_cast<Values&>(p) = values_of(m, x, x, LAMBDA, false);
+    static_cast<Values&>(p) = values_of(m, w.x, w.x, LAMBDA, &w.sums);
     return p;
 }
+
+Point response_direct(const Model& m, double LAMBDA) { return DirectSolver(m).at(LAMBDA); }
 
 std::string response_csv(const Response& r, bool hz) {
     std::string out = hz ? "f_hz" : "lambda";

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,21 @@ Point response_at(Stepper& s, const Model& m, double LAMBDA);
 // rounding amplified by the system's condition; the phases are left
 // empty.  What is shown or written comes from response_at.
 Point response_direct(const Model& m, double LAMBDA);
+// The same, its work space and the base shear's sums kept from one
+// frequency to the next; the model must outlive it.
+class DirectSolver {
+public:
+    explicit DirectSolver(const Model& m);
+    ~DirectSolver();
+    DirectSolver(const DirectSolver&) = delete;
+    DirectSolver& operator=(const DirectSolver&) = delete;
+    Point at(double LAMBDA);
+
+private:
+    struct Work;
+    const Model& m_;
+    std::unique_ptr<Work> work_;
+};
 
 // The CSV of the response: lambda (or f_hz), amplitude_k,phase_k for every
 // unknown, acceleration_k for every unknown, stroke_t for every tuned

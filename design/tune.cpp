@@ -287,6 +287,11 @@ std::vector<double> request_scales(const TuneRequest& q) {
 // fraction of it per fraction of the stroke), puts it on the limit.
 constexpr double kStrokePenalties[] = {1.0, 10.0, 100.0, 1000.0};
 
+// A candidate keeps the stroke limit when its directly solved stroke is
+// this far inside it: the step that reports the optimum agrees with the
+// direct solution to far better than 1e-9, so what is reported keeps it.
+constexpr double kKeptMargin = 1.0 - 1e-9;
+
 }  // namespace
 
 TuneResult tune(const Description& d, const TuneRequest& request) {
@@ -439,7 +444,7 @@ TuneResult tune(const Description& d, const TuneRequest& request) {
         double penalty = 0.0;
         auto penalised = [&](const std::vector<double>& x) {
             const Measured m = candidate(x, true);
-            if (m.worst_stroke <= q.stroke_limit) {
+            if (m.worst_stroke <= q.stroke_limit * kKeptMargin) {
                 if (m.worst < kept_value) kept_value = m.worst, kept = x;
                 return m.worst;
             }

@@ -369,7 +369,8 @@ TEST(Robust, TheTwentyStoreyExampleWithThreeDampers) {
 // A search's candidates are solved directly, the tunings shown through
 // the program's step: both give every curve, and the objective and
 // strokes measured over the modes, alike to 1e-9, at resonance and away
-// from it, on well and badly tuned dampers.
+// from it, on well and badly tuned dampers, under a force and the ground's
+// motion.
 TEST(Robust, TheSearchsDirectSolutionAgreesWithTheProgramsStep) {
     struct Row {
         int line;
@@ -379,6 +380,8 @@ TEST(Robust, TheSearchsDirectSolutionAgreesWithTheProgramsStep) {
         {__LINE__, "/rama5t.toml", {1.0}, {0.1}},
         {__LINE__, "/rama5t.toml", {0.97}, {0.09}},
         {__LINE__, "/rama5t.toml", {0.4}, {0.002}},
+        {__LINE__, "/rama3g.toml", {1.0}, {0.1}},
+        {__LINE__, "/rama3g.toml", {0.8}, {0.01}},
         {__LINE__, "/rama20t3.toml", {1.0, 1.0, 1.0}, {0.1, 0.1, 0.1}},
         {__LINE__, "/rama20t3.toml", {0.95, 1.02, 2.9}, {0.03, 0.12, 0.01}},
         {__LINE__, "/rama20t3.toml", {0.5, 1.5, 1.0}, {0.001, 0.3, 0.05}},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "design/analysis_link.h"
 #include "design/damped_modes.h"
@@ -201,7 +202,8 @@ std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>
     return outside_with(e, oscillating_modes(m, file), curve_names(m), largest, from, to);
 }
 
-Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file) {
+Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file,
+                           Solution how) {
     const std::vector<ModeFrequency> modes = oscillating_modes(m, file);
     double top = 0.0;
     for (const ModeFrequency& f : modes) top = std::max(top, f.lambda * (1.0 + kModeSamples * kSampleStep * f.z));
@@ -217,9 +219,14 @@ Largest largest_over_modes(const Model& m, const std::function<double(const Valu
             if (l > 0 && l < to) lambda.push_back(l);
     std::sort(lambda.begin(), lambda.end());
     lambda.erase(std::unique(lambda.begin(), lambda.end()), lambda.end());
-    Stepper stepper = stepper_of(m);
+    std::optional<Stepper> stepper;
+    std::optional<DirectSolver> direct;
+    if (how == Solution::step)
+        stepper.emplace(m.LK, m.NU, m.MS, m.CS, m.KS, m.load_cos, m.load_sin);
+    else
+        direct.emplace(m);
     auto at = [&](double l) {
-        const Point p = response_at(stepper, m, l);
+        const Point p = stepper ? response_at(*stepper, m, l) : direct->at(l);
         if (p.singular) throw Refused(file + ": the system is singular at LAMBDA=" + shortest_text(l));
         return of(p);
     };

@@ -63,11 +63,15 @@ std::vector<OutsidePeak> modes_outside(const Model& m, const std::vector<double>
 // every damped mode as sample_curves does, each local maximum refined to
 // 1e-7 of its frequency.  Throws Refused (naming file) on a singular
 // system.
+// How each frequency is solved: by the program's step (the values shown
+// and written), or directly (response_direct: a search's candidates).
+enum class Solution { step, direct };
 struct Largest {
     double value = 0.0;
     double lambda = 0.0;
 };
-Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file);
+Largest largest_over_modes(const Model& m, const std::function<double(const Values&)>& of, const std::string& file,
+                           Solution how = Solution::step);
 
 // CSV curve,lambda,value,largest.
 std::string peaks_csv(const PeakSearch& p);

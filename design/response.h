@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,30 @@ struct Point : Values {
     bool singular = false;
 };
 Point response_at(Stepper& s, const Model& m, double LAMBDA);
+
+// The same response from one complex factorisation of the dynamic
+// stiffness, (K - LAMBDA^2 M + i LAMBDA C) z = PC - i PS with u = Re(z
+// e^{i LAMBDA t}) = AC cos + AS sin, of order NU instead of 2 NU and
+// without the step's own check: for a search that evaluates thousands of
+// candidates at hundreds of frequencies each.  Agrees with response_at to
+// rounding amplified by the system's condition; the phases are left
+// empty.  What is shown or written comes from response_at.
+Point response_direct(const Model& m, double LAMBDA);
+// The same, its work space and the base shear's sums kept from one
+// frequency to the next; the model must outlive it.
+class DirectSolver {
+public:
+    explicit DirectSolver(const Model& m);
+    ~DirectSolver();
+    DirectSolver(const DirectSolver&) = delete;
+    DirectSolver& operator=(const DirectSolver&) = delete;
+    Point at(double LAMBDA);
+
+private:
+    struct Work;
+    const Model& m_;
+    std::unique_ptr<Work> work_;
+};
 
 // The CSV of the response: lambda (or f_hz), amplitude_k,phase_k for every
 // unknown, acceleration_k for every unknown, stroke_t for every tuned

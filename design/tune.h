@@ -13,6 +13,7 @@
 #include "design/description.h"
 #include "design/minimizer.h"
 #include "design/model.h"
+#include "design/peaks.h"
 
 namespace design {
 
@@ -72,7 +73,10 @@ ClassicalTuning classical_tuning(Objective objective, bool ground, double mu);
 
 // The objective of one model, and the damper's stroke unless left out:
 // throws Refused for a request the model cannot answer.
-Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, bool with_stroke = true);
+// how: the peaks' frequencies solved by the program's step (the values
+// shown and written) or directly (a search's candidates).
+Extremes measure(const Model& m, const TuneRequest& q, const std::string& file, bool with_stroke = true,
+                 Solution how = Solution::step);
 
 struct Tuning {
     double frequency_ratio = 0.0;  // to the frame's mode the damper's `mode` names

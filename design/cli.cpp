@@ -369,24 +369,28 @@ int random(const Args& a) {
     return 0;
 }
 
-// "3" or "1,2,3": storeys, each a positive integer.
-std::vector<int32_t> target_list(const Args& a) {
+// "3" or "1,2,3": positive integers; what else is refused with `refusal`.
+std::vector<int32_t> integer_list(const std::string& s, const std::string& refusal) {
     std::vector<int32_t> out;
-    auto it = a.values.find("--target");
-    if (it == a.values.end()) return out;
-    const std::string& s = it->second;
     std::size_t from = 0;
     while (true) {
         const std::size_t comma = s.find(',', from);
         const std::string one = s.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
         if (one.empty() || one.size() > 6 || one.find_first_not_of("0123456789") != std::string::npos ||
             std::stoi(one) < 1)
-            throw Usage{"--target needs a storey or a list of storeys (3 or 1,2,3), not \"" + s + "\""};
+            throw Usage{refusal + ", not \"" + s + "\""};
         out.push_back(static_cast<int32_t>(std::stoi(one)));
         if (comma == std::string::npos) break;
         from = comma + 1;
     }
     return out;
+}
+
+// "3" or "1,2,3": storeys.
+std::vector<int32_t> target_list(const Args& a) {
+    auto it = a.values.find("--target");
+    if (it == a.values.end()) return {};
+    return integer_list(it->second, "--target needs a storey or a list of storeys (3 or 1,2,3)");
 }
 
 // A positive number (a length, a fraction), read whole.
@@ -433,19 +437,7 @@ std::vector<int32_t> damper_list(const Args& a, bool& all) {
         all = true;
         return {};
     }
-    std::vector<int32_t> out;
-    std::size_t from = 0;
-    while (true) {
-        const std::size_t comma = s.find(',', from);
-        const std::string one = s.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        if (one.empty() || one.size() > 6 || one.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(one) < 1)
-            throw Usage{"--damper needs a positive integer, a list of them (1,2) or all, not \"" + s + "\""};
-        out.push_back(static_cast<int32_t>(std::stoi(one)));
-        if (comma == std::string::npos) break;
-        from = comma + 1;
-    }
-    return out;
+    return integer_list(s, "--damper needs a positive integer, a list of them (1,2) or all");
 }
 
 int tune(const Args& a) {

@@ -148,6 +148,33 @@ void refuse_overflow(double v, const std::string& file, const std::string& quant
         throw Refused(file + ": " + quantity + " " + at + " is beyond the range of numbers (" + shortest_text(v) + ")");
 }
 
+// The picture's title: the description's own, or its file's name.
+std::string picture_title(const Description& d) {
+    return d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
+}
+
+// Puts the outputs in place once the picture is drawn (error empty) and
+// added to them: 0.  A picture that could not be drawn leaves the other
+// outputs standing on their own: 3, said.
+int put_with_picture(OutputSet& out, const std::string& path, const std::string& error, const std::string& picture) {
+    stop_if_interrupted();
+    if (!error.empty()) {
+        out.commit();
+        std::cerr << "varnostik-design: " << error << "\n";
+        return 3;
+    }
+    out.prepare(path, picture);
+    out.commit();
+    return 0;
+}
+
+// The unit a tuning objective of the quantity is measured in.
+Dimension unit_of_quantity(Quantity q) {
+    return q == Quantity::acceleration ? Dimension::acceleration
+           : q == Quantity::base_shear ? Dimension::force
+                                       : Dimension::length;
+}
+
 void refuse_overflow(const Response& r, const std::string& file) {
     for (std::size_t i = 0; i < r.lambda.size(); ++i) {
         const std::string at = "at LAMBDA=" + shortest_text(r.lambda[i]);
@@ -251,19 +278,10 @@ int response(const Args& a) {
                   << " steps (the first at LAMBDA=" << shortest_text(r.inaccurate.front())
                   << ") the tuned masses' motion is not accurate to 1e-8 of its amplitude\n";
     if (a.values.count("-o")) {
-        const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
         std::string picture;
-        const std::string error =
-            draw_response(r, m, m.OMEGA, a.values.at("-o"), hz, lang == "pl", title, picture,
-                          quantity == "acceleration");
-        stop_if_interrupted();
-        if (!error.empty()) {
-            // The CSV stands on its own; only the picture is missing.
-            out.commit();
-            std::cerr << "varnostik-design: " << error << "\n";
-            return 3;
-        }
-        out.prepare(a.values.at("-o"), picture);
+        const std::string error = draw_response(r, m, m.OMEGA, a.values.at("-o"), hz, lang == "pl", picture_title(d),
+                                                picture, quantity == "acceleration");
+        return put_with_picture(out, a.values.at("-o"), error, picture);
     }
     out.commit();
     return 0;
@@ -457,9 +475,7 @@ int tune(const Args& a) {
     const std::vector<int32_t>& dampers = r.request.dampers;
     const bool several = dampers.size() > 1;
     const bool peak = q.objective == Objective::peak;
-    const Dimension dim = q.quantity == Quantity::acceleration ? Dimension::acceleration
-                          : q.quantity == Quantity::base_shear ? Dimension::force
-                                                               : Dimension::length;
+    const Dimension dim = unit_of_quantity(q.quantity);
     for (int32_t damper : dampers) {
         const TunedMass& t = d.tmds[static_cast<std::size_t>(damper - 1)];
         std::printf("tuned mass %d on storey %d, mass %s%s\n", damper, t.storey, shortest_text(t.mass).c_str(),
@@ -608,25 +624,18 @@ int detune(const Args& a) {
                   scales[static_cast<std::size_t>(low - values.begin())], *high,
                   scales[static_cast<std::size_t>(high - values.begin())]);
     report << line;
+    int status = 0;
     if (a.values.count("-o")) {
-        const std::string title = d.title.empty() ? std::filesystem::path(d.path).filename().string() : d.title;
         std::string picture;
-        const Dimension dim = q.quantity == Quantity::acceleration ? Dimension::acceleration
-                              : q.quantity == Quantity::base_shear ? Dimension::force
-                                                                   : Dimension::length;
-        const std::string error = draw_detune(scales, values, a.values.at("-o"), title,
-                                              objective_text(q) + in_brackets(d.units, dim), picture);
-        stop_if_interrupted();
-        if (!error.empty()) {
-            out.commit();
-            std::cerr << "varnostik-design: " << error << "\n";
-            return 3;
-        }
-        out.prepare(a.values.at("-o"), picture);
+        const std::string error = draw_detune(scales, values, a.values.at("-o"), picture_title(d),
+                                              objective_text(q) + in_brackets(d.units, unit_of_quantity(q.quantity)),
+                                              picture);
+        status = put_with_picture(out, a.values.at("-o"), error, picture);
+    } else {
+        out.commit();
     }
-    out.commit();
     if (!csv_to_standard_output(a)) std::cout << report.str();
-    return 0;
+    return status;
 }
 
 }  // namespace
